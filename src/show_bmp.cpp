@@ -1,0 +1,177 @@
+#include "show_bmp.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <sys/mman.h>
+#include <unistd.h>
+
+int fd_lcd = -1;
+std::uint32_t *mmap_lcd = nullptr;
+
+namespace {
+
+constexpr std::size_t file_header_bytes = 14;
+constexpr std::size_t info_header_bytes = 40;
+
+// A header read may legitimately come back in pieces; only a whole one counts.
+bool read_full(int fd, unsigned char *buffer, std::size_t size) {
+  while (size > 0) {
+    const ssize_t got = read(fd, buffer, size);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      return false;
+    buffer += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+std::int32_t little_endian_i32(const unsigned char *bytes) {
+  const std::uint32_t value =
+      std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+      std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+  return static_cast<std::int32_t>(value);
+}
+
+std::uint32_t load_u32(const unsigned char *bytes) {
+  std::uint32_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+// Converts `count` packed BGR pixels into screen words. Four pixels are
+// twelve bytes, i.e. three aligned-size loads: on the slow boards this
+// halves the loads compared with one byte at a time.
+void convert_row(const unsigned char *src, std::uint32_t *dst, int count) {
+  int k = 0;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  for (; k + 4 <= count; k += 4, src += 12) {
+    const std::uint32_t a = load_u32(src);
+    const std::uint32_t b = load_u32(src + 4);
+    const std::uint32_t c = load_u32(src + 8);
+    dst[k] = a & 0x00FFFFFFu;
+    dst[k + 1] = a >> 24 | (b & 0x0000FFFFu) << 8;
+    dst[k + 2] = b >> 16 | (c & 0x000000FFu) << 16;
+    dst[k + 3] = c >> 8;
+  }
+#endif
+  for (; k < count; ++k, src += 3)
+    dst[k] = bgr_to_pixel(src);
+}
+
+// Converts and draws in one pass, straight from the bottom-up file rows to
+// the top-down screen rows. Only positions that lie both inside the image
+// and on the screen are written; everything else keeps its old value.
+void draw(const unsigned char *data, int width, int height, int x, int y) {
+  const std::int64_t col_begin = std::max<std::int64_t>(0, -std::int64_t{x});
+  const std::int64_t col_end =
+      std::min<std::int64_t>({width, lcd_width, std::int64_t{lcd_width} - x});
+  const std::int64_t row_begin = std::max<std::int64_t>(0, -std::int64_t{y});
+  const std::int64_t row_end = std::min<std::int64_t>(
+      {height, lcd_height, std::int64_t{lcd_height} - y});
+  if (col_begin >= col_end || row_begin >= row_end)
+    return;
+  const std::int64_t stride = std::int64_t{3} * width + row_padding(width);
+  const int count = static_cast<int>(col_end - col_begin);
+  for (std::int64_t i = row_begin; i < row_end; ++i) {
+    const unsigned char *src = data + (height - 1 - i) * stride + 3 * col_begin;
+    std::uint32_t *dst = mmap_lcd + (y + i) * lcd_width + x + col_begin;
+    convert_row(src, dst, count);
+  }
+}
+
+// Everything after a successful open; the caller closes the file.
+int show_open_file(int fd, int x, int y) {
+  unsigned char file_header[file_header_bytes];
+  unsigned char info_header[info_header_bytes];
+  if (!read_full(fd, file_header, sizeof file_header) ||
+      !read_full(fd, info_header, sizeof info_header)) {
+    std::puts("read failed !");
+    return -1;
+  }
+  const int width = little_endian_i32(info_header + 4);
+  const int height = little_endian_i32(info_header + 8);
+  std::printf("图像宽度：%d , 高度：%d \n", width, height);
+
+  const std::int64_t size = pixel_data_size(width, height);
+  std::unique_ptr<unsigned char[]> data;
+  if (width > 0 && height > 0 && size <= max_pixel_data_bytes)
+    data.reset(
+        new (std::nothrow) unsigned char[static_cast<std::size_t>(size)]);
+  if (!data) {
+    std::puts("bad size !");
+    return -1;
+  }
+
+  const ssize_t got = read(fd, data.get(), static_cast<std::size_t>(size));
+  if (got == -1) {
+    std::puts("read failed !");
+    return -1;
+  }
+  std::printf("ret = %d\n", static_cast<int>(got));
+  // A file cut short draws black where its rows are missing.
+  std::memset(data.get() + got, 0, static_cast<std::size_t>(size - got));
+  draw(data.get(), width, height, x, y);
+  return 0;
+}
+
+} // namespace
+
+int row_padding(int width) {
+  const std::int64_t row_bytes = std::int64_t{3} * width;
+  return static_cast<int>((4 - row_bytes % 4) % 4);
+}
+
+std::int64_t pixel_data_size(int width, int height) {
+  const std::int64_t row_bytes = std::int64_t{3} * width + row_padding(width);
+  // Headers are untrusted: saturate rather than overflow for absurd sizes.
+  if (height != 0 &&
+      row_bytes > INT64_MAX / (height < 0 ? -std::int64_t{height} : height))
+    return INT64_MAX;
+  return row_bytes * height;
+}
+
+int init_lcd() {
+  fd_lcd = open("/dev/fb0", O_RDWR);
+  if (fd_lcd == -1) {
+    std::puts("open failed !");
+    return -1;
+  }
+  void *screen = mmap(nullptr, lcd_bytes, PROT_WRITE, MAP_SHARED, fd_lcd, 0);
+  if (screen == MAP_FAILED) {
+    std::perror("mmap");
+    return -1;
+  }
+  mmap_lcd = static_cast<std::uint32_t *>(screen);
+  return 0;
+}
+
+int show(int x, int y, const char *path) {
+  if (mmap_lcd == nullptr)
+    return -1; // init_lcd has already said why
+  const int fd = open(path, O_RDONLY);
+  if (fd == -1) {
+    std::puts("open failed !");
+    return -1;
+  }
+  const int result = show_open_file(fd, x, y);
+  close(fd);
+  return result;
+}
+
+void Exit_lcd() {
+  if (mmap_lcd != nullptr)
+    munmap(mmap_lcd, lcd_bytes);
+  if (fd_lcd != -1)
+    close(fd_lcd);
+  mmap_lcd = nullptr;
+  fd_lcd = -1;
+}

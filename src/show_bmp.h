@@ -1,0 +1,30 @@
+// Display: the LCD framebuffer and the BMP frames drawn onto it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int lcd_width = 800;
+constexpr int lcd_height = 480;
+constexpr std::size_t lcd_bytes = std::size_t{lcd_width} * lcd_height * 4;
+
+// Largest pixel data a frame may declare; anything bigger is refused.
+constexpr std::int64_t max_pixel_data_bytes = std::int64_t{64} << 20;
+
+extern int fd_lcd;              // -1 until init_lcd opens the device
+extern std::uint32_t *mmap_lcd; // null unless the screen is mapped
+
+int init_lcd();
+int show(int x, int y, const char *path);
+void Exit_lcd();
+
+// Padding bytes that round a file row of `width` pixels up to 4 bytes.
+int row_padding(int width);
+// Bytes of pixel data for a width x height frame, in 64 bits; saturates at
+// INT64_MAX where the product would not fit.
+std::int64_t pixel_data_size(int width, int height);
+// Blue, green, red bytes to the screen word 0x00RRGGBB.
+inline std::uint32_t bgr_to_pixel(const unsigned char *bgr) {
+  return std::uint32_t{bgr[0]} | std::uint32_t{bgr[1]} << 8 |
+         std::uint32_t{bgr[2]} << 16;
+}

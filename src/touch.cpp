@@ -1,0 +1,91 @@
+#include "touch.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+// The boards' 32-bit kernels deliver 16-byte records; a 64-bit build reads
+// its own kernel's 24-byte layout through the same native struct.
+static_assert(sizeof(void *) != 4 || sizeof(input_event) == 16,
+              "32-bit targets must read 16-byte touch records");
+
+int fd_ts = -1;
+
+namespace {
+
+constexpr int panel_width = 1024;
+constexpr int panel_height = 600;
+constexpr int touch_pressed = 1;
+constexpr int touch_released = 0;
+
+// Fills `event` completely, joining partial reads; false once the device
+// has ended or failed, with errno saying why.
+bool read_event(input_event &event) {
+  auto *bytes = reinterpret_cast<unsigned char *>(&event);
+  std::size_t have = 0;
+  while (have < sizeof event) {
+    const ssize_t got = read(fd_ts, bytes + have, sizeof event - have);
+    if (got > 0) {
+      have += static_cast<std::size_t>(got);
+    } else if (got == -1 && errno == EINTR) {
+      continue;
+    } else {
+      if (got == 0)
+        errno = ENODEV; // end of stream: the device went away
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+void handle_event(const input_event &event, TouchPosition &last) {
+  if (event.type == EV_ABS && event.code == ABS_X)
+    last.x = scale_x(event.value);
+  else if (event.type == EV_ABS && event.code == ABS_Y)
+    last.y = scale_y(event.value);
+  else if (event.type == EV_KEY && event.code == BTN_TOUCH &&
+           (event.value == touch_pressed || event.value == touch_released)) {
+    std::printf("get_xy:(%d,%d)\n", last.x, last.y);
+    flag.store(event.value == touch_pressed ? 1 : 0);
+  }
+}
+
+int scale_x(std::int32_t raw) {
+  return static_cast<int>(std::int64_t{raw} * 800 / panel_width);
+}
+
+int scale_y(std::int32_t raw) {
+  return static_cast<int>(std::int64_t{raw} * 480 / panel_height);
+}
+
+int init_ts() {
+  fd_ts = open("/dev/input/event0", O_RDONLY);
+  if (fd_ts == -1) {
+    std::perror("open event 0 error");
+    return -1;
+  }
+  return 0;
+}
+
+void *ts_get(void *) {
+  if (fd_ts == -1)
+    return nullptr; // init_ts has already said why
+  TouchPosition last;
+  input_event event{};
+  while (read_event(event))
+    handle_event(event, last);
+  // Without the device no release can come: stop playing rather than
+  // play on with no finger on the screen.
+  std::perror("read event 0 error");
+  flag.store(0);
+  return nullptr;
+}
+
+void Exit() {
+  if (fd_ts != -1)
+    close(fd_ts);
+  fd_ts = -1;
+}
