@@ -1,0 +1,201 @@
+// Test frames whose every pixel tells which frame it belongs to, and the
+// check that reads a screen back: `write` makes Frame0.bmp ... FrameN.bmp,
+// `identify` names the frame a screen image shows, pixel for pixel.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int screen_width = 800;
+constexpr int screen_height = 480;
+constexpr int frame_count = 82;
+
+// Seven-segment digits, segments a..g as bits 0..6.
+constexpr unsigned char digit_segments[10] = {0x3F, 0x06, 0x5B, 0x4F, 0x66,
+                                              0x6D, 0x7D, 0x07, 0x7F, 0x6F};
+
+bool in_rect(int row, int col, int top, int left, int height, int width) {
+  return row >= top && row < top + height && col >= left && col < left + width;
+}
+
+// Whether (row, col) lies on a lit segment of `digit` drawn at (top, left)
+// in a 120 x 200 cell.
+bool on_digit(int digit, int row, int col, int top, int left) {
+  const int t = 20, w = 120, h = 100; // stroke, cell width, half height
+  const bool segment[7] = {
+      in_rect(row, col, top, left, t, w),              // a: top
+      in_rect(row, col, top, left + w - t, h, t),      // b: upper right
+      in_rect(row, col, top + h, left + w - t, h, t),  // c: lower right
+      in_rect(row, col, top + 2 * h - t, left, t, w),  // d: bottom
+      in_rect(row, col, top + h, left, h, t),          // e: lower left
+      in_rect(row, col, top, left, h, t),              // f: upper left
+      in_rect(row, col, top + h - t / 2, left, t, w)}; // g: middle
+  for (int s = 0; s < 7; ++s)
+    if ((digit_segments[digit] >> s & 1) && segment[s])
+      return true;
+  return false;
+}
+
+// The colour of frame `number` at (row, col): white digits showing the
+// number over a pattern whose red level is the number and whose green and
+// blue encode the position, so flips, shifts and channel mix-ups all show.
+std::uint32_t frame_pixel(int number, int row, int col) {
+  const int top = 140;
+  if (on_digit(number / 10, row, col, top, 230) ||
+      on_digit(number % 10, row, col, top, 450))
+    return 0x00FFFFFF;
+  const std::uint32_t red = static_cast<std::uint32_t>(number * 3);
+  const std::uint32_t green =
+      static_cast<std::uint32_t>(row + 64 * (col >> 8)) & 0xFF;
+  const std::uint32_t blue = static_cast<std::uint32_t>(col) & 0xFF;
+  return red << 16 | green << 8 | blue;
+}
+
+void put_le32(std::vector<unsigned char> &bytes, std::size_t at,
+              std::uint32_t value) {
+  for (int b = 0; b < 4; ++b)
+    bytes[at + b] = static_cast<unsigned char>(value >> (8 * b));
+}
+
+std::vector<unsigned char> frame_bmp(int number, int width, int height) {
+  const int pad = (4 - (3 * width) % 4) % 4;
+  const std::size_t data_size =
+      static_cast<std::size_t>(3 * width + pad) * height;
+  std::vector<unsigned char> bytes(54, 0);
+  bytes[0] = 'B';
+  bytes[1] = 'M';
+  put_le32(bytes, 2, static_cast<std::uint32_t>(54 + data_size));
+  put_le32(bytes, 10, 54);
+  put_le32(bytes, 14, 40);
+  put_le32(bytes, 18, static_cast<std::uint32_t>(width));
+  put_le32(bytes, 22, static_cast<std::uint32_t>(height));
+  bytes[26] = 1;
+  bytes[28] = 24;
+  put_le32(bytes, 34, static_cast<std::uint32_t>(data_size));
+  bytes.reserve(54 + data_size);
+  for (int row = height - 1; row >= 0; --row) {
+    for (int col = 0; col < width; ++col) {
+      const std::uint32_t rgb = frame_pixel(number, row, col);
+      bytes.push_back(static_cast<unsigned char>(rgb));
+      bytes.push_back(static_cast<unsigned char>(rgb >> 8));
+      bytes.push_back(static_cast<unsigned char>(rgb >> 16));
+    }
+    bytes.insert(bytes.end(), pad, 0);
+  }
+  return bytes;
+}
+
+int write_frames(const std::string &dir, int count, int width, int height) {
+  for (int number = 0; number < count; ++number) {
+    const std::string path = dir + "/Frame" + std::to_string(number) + ".bmp";
+    const auto bytes = frame_bmp(number, width, height);
+    FILE *file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr ||
+        std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
+        std::fclose(file) != 0) {
+      std::perror(path.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
+
+bool read_file(const char *path, std::vector<unsigned char> &bytes) {
+  FILE *file = std::fopen(path, "rb");
+  if (file == nullptr)
+    return false;
+  unsigned char chunk[65536];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  std::fclose(file);
+  return true;
+}
+
+// Screen words (0x00RRGGBB) from a raw little-endian screen dump or a
+// binary PPM (P6, 8 bits) of the same size.
+bool screen_pixels(const std::vector<unsigned char> &bytes,
+                   std::vector<std::uint32_t> &pixels) {
+  const std::size_t count = std::size_t{screen_width} * screen_height;
+  if (bytes.size() == count * 4) {
+    pixels.resize(count);
+    std::memcpy(pixels.data(), bytes.data(), bytes.size());
+    for (auto &pixel : pixels)
+      pixel &= 0x00FFFFFF;
+    return true;
+  }
+  char header[64] = {};
+  std::memcpy(header, bytes.data(), std::min<std::size_t>(bytes.size(), 63));
+  int width = 0, height = 0, maxval = 0, used = 0;
+  if (std::sscanf(header, "P6 %d %d %d%n", &width, &height, &maxval, &used) !=
+          3 ||
+      width != screen_width || height != screen_height || maxval != 255 ||
+      bytes.size() != static_cast<std::size_t>(used) + 1 + count * 3)
+    return false;
+  const unsigned char *rgb = bytes.data() + used + 1;
+  pixels.resize(count);
+  for (std::size_t i = 0; i < count; ++i, rgb += 3)
+    pixels[i] =
+        std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2];
+  return true;
+}
+
+bool shows_frame(const std::vector<std::uint32_t> &pixels, int number) {
+  for (int row = 0; row < screen_height; ++row)
+    for (int col = 0; col < screen_width; ++col)
+      if (pixels[static_cast<std::size_t>(row) * screen_width + col] !=
+          frame_pixel(number, row, col))
+        return false;
+  return true;
+}
+
+// Prints the frame number shown, "blank" for an all-black screen, or
+// "unknown"; exits 0 only for a frame.
+int identify(const char *path) {
+  std::vector<unsigned char> bytes;
+  std::vector<std::uint32_t> pixels;
+  if (!read_file(path, bytes) || !screen_pixels(bytes, pixels)) {
+    std::fprintf(stderr, "frame-gen: %s is not an 800x480 screen image\n",
+                 path);
+    return 2;
+  }
+  const std::uint32_t red = pixels[0] >> 16;
+  if (red % 3 == 0 && red / 3 < frame_count &&
+      shows_frame(pixels, int(red / 3))) {
+    std::printf("%u\n", red / 3);
+    return 0;
+  }
+  bool blank = true;
+  for (auto pixel : pixels)
+    blank = blank && pixel == 0;
+  std::puts(blank ? "blank" : "unknown");
+  return 1;
+}
+
+int usage() {
+  std::fputs("usage: frame-gen write DIR [COUNT [WIDTH HEIGHT]]\n"
+             "       frame-gen identify SCREEN.raw|SCREEN.ppm\n",
+             stderr);
+  return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc >= 3 && std::strcmp(argv[1], "write") == 0) {
+    const int count = argc >= 4 ? std::atoi(argv[3]) : frame_count;
+    const int width = argc >= 6 ? std::atoi(argv[4]) : screen_width;
+    const int height = argc >= 6 ? std::atoi(argv[5]) : screen_height;
+    if (count < 1 || width < 1 || height < 1 || width > 8192 || height > 8192)
+      return usage();
+    return write_frames(argv[2], count, width, height);
+  }
+  if (argc == 3 && std::strcmp(argv[1], "identify") == 0)
+    return identify(argv[2]);
+  return usage();
+}
