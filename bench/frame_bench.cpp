@@ -156,45 +156,34 @@ struct Entry {
   std::string name, frame, screen, method, limit_name;
 };
 
-// Median wall and CPU time per frame, and the best wall time of all
-// repetitions: on a shared machine the best is the least disturbed one.
 struct Times {
-  double real_us = 0, cpu_us = 0, best_real_us = 0;
+  double real_us, cpu_us;
 };
 
 // The library reports through a reporter object; this one keeps the
-// console output and remembers each benchmark's figures (with a single
-// repetition, those of its only run).
+// console output and remembers each benchmark's median (with a single
+// repetition, its only run).
 class MedianTable : public benchmark::ConsoleReporter {
 public:
   using ConsoleReporter::ConsoleReporter;
   std::map<std::string, Times> times;
   void ReportRuns(const std::vector<Run> &runs) override {
     ConsoleReporter::ReportRuns(runs);
-    for (const Run &run : runs)
-      remember(run);
-  }
-
-private:
-  void remember(const Run &run) {
-    const std::string &name = run.run_name.function_name;
-    const bool first = times.count(name) == 0;
-    Times &t = times[name];
-    if (run.run_type == Run::RT_Iteration && first && !run.error_occurred)
-      t = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime(),
-           run.GetAdjustedRealTime()};
-    else if (run.aggregate_name == "median")
-      t = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime(), t.best_real_us};
-    else if (run.aggregate_name == "best")
-      t.best_real_us = run.GetAdjustedRealTime();
+    for (const Run &run : runs) {
+      const Times t{run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+      const std::string &name = run.run_name.function_name;
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+        times[name] = t;
+      else if (run.run_type == Run::RT_Iteration && !run.error_occurred)
+        times.emplace(name, t);
+    }
   }
 };
 
 void print_table(const std::vector<Entry> &entries,
                  const std::map<std::string, Times> &times) {
-  std::printf("\n| frame | screen | method | µs/frame | fps "
-              "| × limit (wall) | × limit (CPU) | × limit (best wall) |\n"
-              "|---|---|---|---:|---:|---:|---:|---:|\n");
+  std::printf("\n| frame | screen | method | µs/frame | fps | × limit (wall) "
+              "| × limit (CPU) |\n|---|---|---|---:|---:|---:|---:|\n");
   for (const Entry &e : entries) {
     const auto found = times.find(e.name);
     const auto limit = times.find(e.limit_name);
@@ -203,18 +192,12 @@ void print_table(const std::vector<Entry> &entries,
     const Times &t = found->second;
     std::printf("| %s | %s | %s | %.0f | %.0f |", e.frame.c_str(),
                 e.screen.c_str(), e.method.c_str(), t.real_us, 1e6 / t.real_us);
-    if (limit == times.end()) {
-      std::printf(" – | – | – |\n");
-      continue;
-    }
-    const Times &l = limit->second;
-    std::printf(" %.2f | %.2f | %.2f |\n", t.real_us / l.real_us,
-                t.cpu_us / l.cpu_us, t.best_real_us / l.best_real_us);
+    if (limit == times.end())
+      std::printf(" – | – |\n");
+    else
+      std::printf(" %.2f | %.2f |\n", t.real_us / limit->second.real_us,
+                  t.cpu_us / limit->second.cpu_us);
   }
-}
-
-double smallest(const std::vector<double> &values) {
-  return *std::min_element(values.begin(), values.end());
 }
 
 std::vector<Entry> register_all(const std::string &dir,
@@ -243,8 +226,7 @@ std::vector<Entry> register_all(const std::string &dir,
         benchmark::RegisterBenchmark(e.name.c_str(), draw_frames, method.draw,
                                      path, screen.memory)
             ->Unit(benchmark::kMicrosecond)
-            ->UseRealTime()
-            ->ComputeStatistics("best", smallest);
+            ->UseRealTime();
         entries.push_back(e);
       }
   return entries;
