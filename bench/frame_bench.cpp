@@ -232,20 +232,8 @@ std::vector<Entry> register_all(const std::string &dir,
   return entries;
 }
 
-} // namespace
-
-int main(int argc, char **argv) {
-  // As the program itself does, so that show() writes as it does there.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv))
-    return 1;
-
-  char dir[] = "/tmp/frame-bench-XXXXXX";
-  if (mkdtemp(dir) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
+// Everything between making the frame folder and removing it.
+int benchmark_frames(const std::string &dir) {
   std::size_t largest_file = 0;
   for (const FrameSize &size : frame_sizes) {
     const std::string path = frame_path(dir, size);
@@ -283,11 +271,28 @@ int main(int argc, char **argv) {
   benchmark::RunSpecifiedBenchmarks(&table);
   benchmark::Shutdown();
   print_table(entries, table.times);
-
-  for (const FrameSize &size : frame_sizes)
-    unlink(frame_path(dir, size).c_str());
-  rmdir(dir);
   unmap_screen(anonymous);
   unmap_screen(tmpfs);
   return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  // As the program itself does, so that show() writes as it does there.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv))
+    return 1;
+
+  char dir[] = "/tmp/frame-bench-XXXXXX";
+  if (mkdtemp(dir) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const int status = benchmark_frames(dir);
+  for (const FrameSize &size : frame_sizes)
+    unlink(frame_path(dir, size).c_str());
+  rmdir(dir);
+  return status;
 }
