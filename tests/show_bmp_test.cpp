@@ -134,6 +134,26 @@ TEST(Show, SmallImageKeepsSurroundingPixels) {
   }
 }
 
+TEST(Show, EveryRowLengthAndOffsetConvertsEachPixel) {
+  // Row lengths around the eight-pixel steps of the fast conversion, its
+  // tail, and unaligned screen addresses, from the left and cut off at it.
+  for (int width = 1; width <= 26; ++width)
+    for (int x : {0, 3, -5}) {
+      FakeScreen screen;
+      TempFile file(make_bmp(width, 3, position_colour));
+      ASSERT_EQ(show(x, 1, file.path()), 0);
+      for (int row = 0; row < 5; ++row)
+        for (int col = 0; col < 40; ++col) {
+          const int i = row - 1, j = col - x;
+          const bool inside = i >= 0 && i < 3 && j >= 0 && j < width;
+          ASSERT_EQ(screen.at(row, col),
+                    inside ? position_colour(i, j) : FakeScreen::untouched)
+              << "width " << width << " x " << x << " row " << row << " col "
+              << col;
+        }
+    }
+}
+
 TEST(Show, UnreadableFilesFailWithTheirLineAndKeepTheScreen) {
   FakeScreen screen;
   int result = 0;
