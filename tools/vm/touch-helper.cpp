@@ -1,0 +1,132 @@
+// Touchscreen for the test guest: a uinput device shaped like the boards'
+// panel, driven by line commands from the host over a serial channel:
+//   down X Y   finger on the panel at raw coordinates X, Y
+//   up         finger lifted
+//   destroy    the device disappears, as when the panel is unplugged
+//   quit       the helper ends
+// Every command done is acknowledged on stdout as "touch: COMMAND".
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/uinput.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int panel_max_x = 1023;
+constexpr int panel_max_y = 599;
+constexpr char device_name[] = "vm-touch";
+
+bool emit(int fd, int type, int code, int value) {
+  input_event event{};
+  event.type = static_cast<__u16>(type);
+  event.code = static_cast<__u16>(code);
+  event.value = value;
+  return write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
+}
+
+bool setup_axis(int fd, int code, int maximum) {
+  uinput_abs_setup axis{};
+  axis.code = static_cast<__u16>(code);
+  axis.absinfo.maximum = maximum;
+  return ioctl(fd, UI_SET_ABSBIT, code) == 0 &&
+         ioctl(fd, UI_ABS_SETUP, &axis) == 0;
+}
+
+// A single-touch panel: BTN_TOUCH plus absolute X and Y, marked as a
+// direct-input device so the kernel treats it as a touchscreen.
+int create_touchscreen() {
+  const int fd = open("/dev/uinput", O_WRONLY | O_CLOEXEC);
+  if (fd == -1)
+    return -1;
+  uinput_setup setup{};
+  setup.id.bustype = BUS_VIRTUAL;
+  std::strncpy(setup.name, device_name, UINPUT_MAX_NAME_SIZE - 1);
+  if (ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 &&
+      ioctl(fd, UI_SET_KEYBIT, BTN_TOUCH) == 0 &&
+      ioctl(fd, UI_SET_EVBIT, EV_ABS) == 0 &&
+      setup_axis(fd, ABS_X, panel_max_x) &&
+      setup_axis(fd, ABS_Y, panel_max_y) &&
+      ioctl(fd, UI_SET_PROPBIT, INPUT_PROP_DIRECT) == 0 &&
+      ioctl(fd, UI_DEV_SETUP, &setup) == 0 && ioctl(fd, UI_DEV_CREATE) == 0)
+    return fd;
+  close(fd);
+  return -1;
+}
+
+// The channel must pass bytes as they come: no echo back to the host and
+// no line editing.
+int open_channel(const char *path) {
+  const int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  termios mode{};
+  if (fd != -1 && tcgetattr(fd, &mode) == 0) {
+    cfmakeraw(&mode);
+    tcsetattr(fd, TCSANOW, &mode);
+  }
+  return fd;
+}
+
+bool touch_down(int fd, int x, int y) {
+  return emit(fd, EV_ABS, ABS_X, x) && emit(fd, EV_ABS, ABS_Y, y) &&
+         emit(fd, EV_KEY, BTN_TOUCH, 1) && emit(fd, EV_SYN, SYN_REPORT, 0);
+}
+
+bool touch_up(int fd) {
+  return emit(fd, EV_KEY, BTN_TOUCH, 0) && emit(fd, EV_SYN, SYN_REPORT, 0);
+}
+
+// Carries out one command; false for "quit".
+bool run_command(const std::string &command, int &device) {
+  int x = 0, y = 0;
+  bool done = false;
+  if (command == "quit")
+    return false;
+  if (std::sscanf(command.c_str(), "down %d %d", &x, &y) == 2)
+    done = touch_down(device, x, y);
+  else if (command == "up")
+    done = touch_up(device);
+  else if (command == "destroy" && device != -1) {
+    done = ioctl(device, UI_DEV_DESTROY) == 0;
+    close(device);
+    device = -1;
+  }
+  std::printf(done ? "touch: %s\n" : "touch: failed: %s\n", command.c_str());
+  return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  if (argc != 2) {
+    std::fputs("usage: touch-helper CHANNEL\n", stderr);
+    return 2;
+  }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  int device = create_touchscreen();
+  if (device == -1) {
+    std::perror("touch-helper: uinput");
+    return 1;
+  }
+  const int channel = open_channel(argv[1]);
+  if (channel == -1) {
+    std::perror(argv[1]);
+    return 1;
+  }
+  std::string line;
+  char byte = 0;
+  while (read(channel, &byte, 1) == 1) {
+    if (byte == '\r')
+      continue;
+    if (byte != '\n') {
+      line += byte;
+      continue;
+    }
+    if (!run_command(line, device))
+      return 0;
+    line.clear();
+  }
+  return 0;
+}
