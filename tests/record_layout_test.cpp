@@ -1,0 +1,78 @@
+// Touch records laid out byte by byte as this ABI's kernel sends them, so
+// that a build reading a different record size or field order fails here
+// and not only on the board.
+#include <cstdint>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "touch.h"
+
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+// The kernel's record: seconds and microseconds as its native unsigned
+// long, then 16-bit type, 16-bit code and 32-bit value.
+constexpr std::size_t kernel_record_bytes = 2 * sizeof(unsigned long) + 8;
+
+template <typename T> void append(std::vector<unsigned char> &out, T value) {
+  unsigned char bytes[sizeof value];
+  std::memcpy(bytes, &value, sizeof value);
+  out.insert(out.end(), bytes, bytes + sizeof value);
+}
+
+void append_record(std::vector<unsigned char> &out, std::uint16_t type,
+                   std::uint16_t code, std::int32_t value) {
+  // Time stamps with every byte set, so that a misplaced field shows.
+  append<unsigned long>(out, static_cast<unsigned long>(-1) / 3);
+  append<unsigned long>(out, 999999);
+  append(out, type);
+  append(out, code);
+  append(out, value);
+}
+
+} // namespace
+
+TEST(TouchRecord, ReaderTakesTheKernelLayoutOfThisAbi) {
+  EXPECT_EQ(sizeof(input_event), kernel_record_bytes);
+#if defined(__arm__)
+  EXPECT_EQ(sizeof(input_event), 16u);
+#elif defined(__aarch64__) || defined(__x86_64__)
+  EXPECT_EQ(sizeof(input_event), 24u);
+#endif
+
+  std::vector<unsigned char> burst;
+  append_record(burst, EV_ABS, ABS_X, 512);
+  append_record(burst, EV_ABS, ABS_Y, 300);
+  append_record(burst, EV_KEY, BTN_TOUCH, 1);
+  append_record(burst, EV_SYN, SYN_REPORT, 0);
+  append_record(burst, EV_ABS, ABS_X, 1023);
+  append_record(burst, EV_ABS, ABS_Y, 599);
+  append_record(burst, EV_KEY, BTN_TOUCH, 0);
+  append_record(burst, EV_SYN, SYN_REPORT, 0);
+  ASSERT_EQ(burst.size(), 8 * kernel_record_bytes);
+
+  // The whole burst waits in a pipe that then ends, so the reader runs to
+  // completion on this thread.
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  ASSERT_EQ(write(ends[1], burst.data(), burst.size()),
+            static_cast<ssize_t>(burst.size()));
+  close(ends[1]);
+  fd_ts = ends[0];
+  flag = 1;
+  CaptureStdout();
+  CaptureStderr();
+  ts_get(nullptr);
+  EXPECT_EQ(GetCapturedStdout(), "get_xy:(400,240)\nget_xy:(799,479)\n");
+  EXPECT_EQ(GetCapturedStderr(), "read event 0 error: No such device\n");
+  EXPECT_EQ(flag.load(), 0);
+  close(ends[0]);
+  fd_ts = -1;
+}
