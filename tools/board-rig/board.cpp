@@ -155,8 +155,8 @@ int enter_board(const RigOptions &options, Board &board) {
   // before any mount, so it stays reachable if a tmpfs hides where it lives.
   int frames_fd = -1;
   if (!options.frames_dir.empty()) {
-    frames_fd = open(options.frames_dir.c_str(),
-                     O_PATH | O_DIRECTORY | O_CLOEXEC);
+    frames_fd =
+        open(options.frames_dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (frames_fd == -1) {
       fail("--frames " + options.frames_dir);
       return exit_setup_failed;

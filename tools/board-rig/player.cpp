@@ -88,8 +88,7 @@ void reap(Player &player) {
   argv.push_back(nullptr);
   // Only the standard streams go on: whatever else the rig's own caller
   // left open would distort the player's descriptor counts.
-  if (dup2(out_fd, STDOUT_FILENO) != -1 &&
-      dup2(err_fd, STDERR_FILENO) != -1 &&
+  if (dup2(out_fd, STDOUT_FILENO) != -1 && dup2(err_fd, STDERR_FILENO) != -1 &&
       close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
     execvp(argv[0], argv.data());
   const int error = errno;

@@ -81,7 +81,8 @@ std::string describe_end(int wait_status);
 using Screen = std::vector<std::uint32_t>;
 
 bool read_screen(int screen_fd, Screen &screen);
-// "frame N", "blank", "frame N drawn over frame M down to row R", "unknown".
+// "frame N", "blank", "frame N drawn over frame M down to row R" or "not a
+// test frame" (any picture not made by frame-gen).
 std::string describe_screen(const Screen &screen);
 // Writes NAME (".png" added if missing) in the directory `dir_fd`.
 bool save_png(const Screen &screen, int dir_fd, const std::string &name);

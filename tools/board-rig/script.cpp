@@ -338,12 +338,19 @@ void step_expect_drawing(Rig &rig, std::string &rest) {
   });
 }
 
+// Notes what the picture shows and, for any frames, which file the log
+// says was drawn last.
 void step_snap(Rig &rig, std::string &rest) {
   const std::string name = take_text(rest);
   const Screen screen = screen_now(rig);
+  const long drawn = count_prefix(lines_of(rig), "ret = ");
   if (!save_png(screen, rig.out_fd, name))
     throw StepError{"could not save the picture"};
-  note(rig.player, "snap " + name + ": " + describe_screen(screen));
+  std::string seen = "snap " + name + ": " + describe_screen(screen);
+  if (drawn > 0)
+    seen += "; " + std::to_string(drawn) + " frames drawn, the last Frame" +
+            std::to_string(drawn % frame_count) + ".bmp";
+  note(rig.player, seen);
 }
 
 // ---- process steps
