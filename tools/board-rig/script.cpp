@@ -320,9 +320,10 @@ void step_expect_frame(Rig &rig, std::string &rest) {
   });
 }
 
-// The given frame is on the screen, possibly still being drawn from the
-// top over the frame before it (or over a blank screen): how a screen looks
-// when the player is stopped at any instant.
+// How the screen looks when the player is stopped at any instant after
+// printing frame N's "ret = " line: still all the frame before (N is read
+// but not yet drawn), N being drawn from the top over it (or over a blank
+// screen), or all N.
 void step_expect_drawing(Rig &rig, std::string &rest) {
   const auto expected = frame_argument(rig, rest);
   wait_or_fail(rig, [&](std::string &seen) {
@@ -332,9 +333,12 @@ void step_expect_drawing(Rig &rig, std::string &rest) {
     seen = "expected " + expected_name(want) + ", the screen shows " +
            describe_screen(screen);
     const int before = (want + frame_count - 1) % frame_count;
-    return want >= 0 && layers.top == want &&
-           (layers.below == want || layers.below == before ||
-            layers.below == frame_pattern::blank);
+    const bool not_begun =
+        layers.top_rows == frame_pattern::screen_height && layers.top == before;
+    return want >= 0 &&
+           (not_begun || (layers.top == want &&
+                          (layers.below == want || layers.below == before ||
+                           layers.below == frame_pattern::blank)));
   });
 }
 

@@ -78,9 +78,43 @@ inline int row_content(const std::uint32_t *screen, int row) {
   return frame ? number : black ? blank : unknown;
 }
 
+// The word `content` (a frame number or `blank`) has at (row, col).
+inline std::uint32_t content_pixel(int content, int row, int col) {
+  return content == blank ? 0 : frame_pixel(content, row, col);
+}
+
+// Whether screen row `row` shows `left` up to some column and `right` from
+// there on: a row the player was writing when it stopped.
+inline bool row_is_split(const std::uint32_t *screen, int row, int left,
+                         int right) {
+  if (left == unknown || right == unknown)
+    return false;
+  const std::uint32_t *pixels = screen + std::size_t(row) * screen_width;
+  int col = 0;
+  while (col < screen_width &&
+         (pixels[col] & 0x00FFFFFF) == content_pixel(left, row, col))
+    ++col;
+  while (col < screen_width &&
+         (pixels[col] & 0x00FFFFFF) == content_pixel(right, row, col))
+    ++col;
+  return col == screen_width;
+}
+
+// The frame named by the red level of pixel `col` of row `row`; only
+// columns 0 and 799 are sure to lie outside the digits.
+inline int frame_at(const std::uint32_t *screen, int row, int col) {
+  const std::uint32_t pixel =
+      screen[std::size_t(row) * screen_width + col] & 0x00FFFFFF;
+  const std::uint32_t red = pixel >> 16;
+  return pixel == 0                              ? blank
+         : red % 3 == 0 && red / 3 < frame_count ? int(red / 3)
+                                                 : unknown;
+}
+
 // A screen read as at most two layers: the player draws a frame from the
-// top row down, so a screen caught mid-draw shows the new frame in rows
-// [0, top_rows) and the one before it below.
+// top row down, left to right, so a screen caught mid-draw shows the new
+// frame in rows [0, top_rows), then possibly one row split between the two,
+// and the frame before it below.
 struct Layers {
   int top = unknown;
   int top_rows = 0;
@@ -90,7 +124,9 @@ struct Layers {
 inline Layers read_layers(const std::uint32_t *screen) {
   Layers layers;
   layers.top = row_content(screen, 0);
-  int row = 1;
+  if (layers.top == unknown)
+    layers.top = frame_at(screen, 0, 0); // caught within the first row
+  int row = 0;
   while (row < screen_height && row_content(screen, row) == layers.top)
     ++row;
   layers.top_rows = row;
@@ -99,11 +135,15 @@ inline Layers read_layers(const std::uint32_t *screen) {
     return layers;
   }
   layers.below = row_content(screen, row);
-  while (++row < screen_height)
-    if (row_content(screen, row) != layers.below) {
+  if (layers.below == unknown) {
+    layers.below = row + 1 < screen_height ? row_content(screen, row + 1)
+                                           : frame_at(screen, row, 799);
+    if (!row_is_split(screen, row, layers.top, layers.below))
       layers.below = unknown;
-      break;
-    }
+  }
+  while (++row < screen_height && layers.below != unknown)
+    if (row_content(screen, row) != layers.below)
+      layers.below = unknown;
   return layers;
 }
 
