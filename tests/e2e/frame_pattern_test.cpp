@@ -90,4 +90,9 @@ TEST(FramePattern, ReadsAFrameCaughtWhileBeingDrawn) {
   std::copy(third.end() - screen_width, third.end(),
             screen.end() - screen_width);
   EXPECT_EQ(read_layers(screen.data()).below, unknown);
+  EXPECT_EQ(read_layers(screen.data()).top, unknown);
+  // Nor is a picture that merely starts black.
+  std::vector<std::uint32_t> picture(screen_pixel_count, 0x00123456);
+  picture[0] = 0;
+  EXPECT_EQ(read_layers(picture.data()).top, unknown);
 }

@@ -165,8 +165,11 @@ FILE *open_log(int dir_fd) {
 
 std::vector<std::string> player_command(const RigOptions &options) {
   char resolved[PATH_MAX];
-  if (realpath(options.player.c_str(), resolved) == nullptr)
-    usage("--player " + options.player + ": " + std::strerror(errno));
+  if (realpath(options.player.c_str(), resolved) == nullptr) {
+    std::fprintf(stderr, "board-rig: --player %s: %s\n", options.player.c_str(),
+                 std::strerror(errno));
+    std::exit(exit_setup_failed);
+  }
   std::vector<std::string> command = options.emulator;
   command.push_back(resolved);
   return command;
@@ -179,6 +182,8 @@ int main(int argc, char **argv) {
   Rig rig;
   rig.options = parse_options(argc, argv);
   const auto lines = script_lines(rig.options);
+  if (!check_script(lines))
+    return exit_setup_failed;
   const auto command = player_command(rig.options);
   rig.out_fd = open_out_dir(rig.options.out_dir);
   const int board = enter_board(rig.options, rig.board);

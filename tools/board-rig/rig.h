@@ -108,5 +108,7 @@ struct Rig {
   int noted_fds = -1;
 };
 
+// Whether every step is one the rig knows; says which is not.
+bool check_script(const std::vector<std::string> &lines);
 // Runs the steps in order; false at the first one that fails.
 bool run_script(Rig &rig, const std::vector<std::string> &lines);

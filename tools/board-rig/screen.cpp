@@ -144,7 +144,7 @@ bool read_screen(int screen_fd, Screen &screen) {
 std::string describe_screen(const Screen &screen) {
   const auto layers = frame_pattern::read_layers(screen.data());
   if (layers.top_rows == frame_pattern::screen_height ||
-      layers.top == frame_pattern::unknown)
+      layers.below == frame_pattern::unknown)
     return layer_name(layers.top);
   return layer_name(layers.top) + " drawn over " + layer_name(layers.below) +
          " down to row " + std::to_string(layers.top_rows);

@@ -462,23 +462,31 @@ const StepKind step_kinds[] = {
     {"expect-running", step_expect_running},
 };
 
+const StepKind *step_kind(const std::string &line) {
+  const std::string verb = line.substr(0, line.find(' '));
+  for (const auto &kind : step_kinds)
+    if (verb == kind.verb)
+      return &kind;
+  return nullptr;
+}
+
+bool is_step(const std::string &line) {
+  return !line.empty() && line[0] != '#';
+}
+
 void run_step(Rig &rig, const std::string &line) {
   const auto space = line.find(' ');
-  const std::string verb = line.substr(0, space);
   std::string rest =
       space == std::string::npos ? "" : trim(line.substr(space + 1));
-  for (const auto &kind : step_kinds)
-    if (verb == kind.verb) {
-      kind.run(rig, rest);
-      return;
-    }
-  throw StepError{"unknown step"};
+  step_kind(line)->run(rig, rest);
 }
 
 // The player's last lines, for a failure report read without the log.
 void print_last_lines(Rig &rig) {
   const auto lines = lines_of(rig);
   const std::size_t shown = std::min<std::size_t>(lines.size(), 8);
+  if (shown == 0)
+    return;
   std::fprintf(stderr, "board-rig: last %zu of %zu player lines:\n", shown,
                lines.size());
   for (std::size_t i = lines.size() - shown; i < lines.size(); ++i)
@@ -503,10 +511,22 @@ void save_failure_screen(Rig &rig) {
 
 } // namespace
 
+bool check_script(const std::vector<std::string> &lines) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string line = trim(lines[i]);
+    if (is_step(line) && step_kind(line) == nullptr) {
+      std::fprintf(stderr, "board-rig: step %zu: unknown step: %s\n", i + 1,
+                   line.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 bool run_script(Rig &rig, const std::vector<std::string> &lines) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::string line = trim(lines[i]);
-    if (line.empty() || line[0] == '#')
+    if (!is_step(line))
       continue;
     note(rig.player, "step " + std::to_string(i + 1) + ": " + line);
     try {

@@ -116,7 +116,7 @@ inline int frame_at(const std::uint32_t *screen, int row, int col) {
 // frame in rows [0, top_rows), then possibly one row split between the two,
 // and the frame before it below.
 struct Layers {
-  int top = unknown;
+  int top = unknown; // all three unknown when the screen is no such thing
   int top_rows = 0;
   int below = unknown; // equals `top` when the top layer fills the screen
 };
@@ -144,6 +144,8 @@ inline Layers read_layers(const std::uint32_t *screen) {
   while (++row < screen_height && layers.below != unknown)
     if (row_content(screen, row) != layers.below)
       layers.below = unknown;
+  if (layers.below == unknown)
+    layers = Layers{}; // not two layers of known content: nothing is known
   return layers;
 }
 
