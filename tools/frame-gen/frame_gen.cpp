@@ -9,52 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "frame_pattern.h"
+
 namespace {
 
-constexpr int screen_width = 800;
-constexpr int screen_height = 480;
-constexpr int frame_count = 82;
-
-// Seven-segment digits, segments a..g as bits 0..6.
-constexpr unsigned char digit_segments[10] = {0x3F, 0x06, 0x5B, 0x4F, 0x66,
-                                              0x6D, 0x7D, 0x07, 0x7F, 0x6F};
-
-bool in_rect(int row, int col, int top, int left, int height, int width) {
-  return row >= top && row < top + height && col >= left && col < left + width;
-}
-
-// Whether (row, col) lies on a lit segment of `digit` drawn at (top, left)
-// in a 120 x 200 cell.
-bool on_digit(int digit, int row, int col, int top, int left) {
-  const int t = 20, w = 120, h = 100; // stroke, cell width, half height
-  const bool segment[7] = {
-      in_rect(row, col, top, left, t, w),              // a: top
-      in_rect(row, col, top, left + w - t, h, t),      // b: upper right
-      in_rect(row, col, top + h, left + w - t, h, t),  // c: lower right
-      in_rect(row, col, top + 2 * h - t, left, t, w),  // d: bottom
-      in_rect(row, col, top + h, left, h, t),          // e: lower left
-      in_rect(row, col, top, left, h, t),              // f: upper left
-      in_rect(row, col, top + h - t / 2, left, t, w)}; // g: middle
-  for (int s = 0; s < 7; ++s)
-    if ((digit_segments[digit] >> s & 1) && segment[s])
-      return true;
-  return false;
-}
-
-// The colour of frame `number` at (row, col): white digits showing the
-// number over a pattern whose red level is the number and whose green and
-// blue encode the position, so flips, shifts and channel mix-ups all show.
-std::uint32_t frame_pixel(int number, int row, int col) {
-  const int top = 140;
-  if (on_digit(number / 10, row, col, top, 230) ||
-      on_digit(number % 10, row, col, top, 450))
-    return 0x00FFFFFF;
-  const std::uint32_t red = static_cast<std::uint32_t>(number * 3);
-  const std::uint32_t green =
-      static_cast<std::uint32_t>(row + 64 * (col >> 8)) & 0xFF;
-  const std::uint32_t blue = static_cast<std::uint32_t>(col) & 0xFF;
-  return red << 16 | green << 8 | blue;
-}
+using frame_pattern::frame_count;
+using frame_pattern::frame_pixel;
+using frame_pattern::screen_height;
+using frame_pattern::screen_width;
 
 void put_le32(std::vector<unsigned char> &bytes, std::size_t at,
               std::uint32_t value) {
@@ -145,15 +107,6 @@ bool screen_pixels(const std::vector<unsigned char> &bytes,
   return true;
 }
 
-bool shows_frame(const std::vector<std::uint32_t> &pixels, int number) {
-  for (int row = 0; row < screen_height; ++row)
-    for (int col = 0; col < screen_width; ++col)
-      if (pixels[static_cast<std::size_t>(row) * screen_width + col] !=
-          frame_pixel(number, row, col))
-        return false;
-  return true;
-}
-
 // Prints the frame number shown, "blank" for an all-black screen, or
 // "unknown"; exits 0 only for a frame.
 int identify(const char *path) {
@@ -164,16 +117,12 @@ int identify(const char *path) {
                  path);
     return 2;
   }
-  const std::uint32_t red = pixels[0] >> 16;
-  if (red % 3 == 0 && red / 3 < frame_count &&
-      shows_frame(pixels, int(red / 3))) {
-    std::printf("%u\n", red / 3);
+  const int shown = frame_pattern::identify_screen(pixels.data());
+  if (shown >= 0) {
+    std::printf("%d\n", shown);
     return 0;
   }
-  bool blank = true;
-  for (auto pixel : pixels)
-    blank = blank && pixel == 0;
-  std::puts(blank ? "blank" : "unknown");
+  std::puts(shown == frame_pattern::blank ? "blank" : "unknown");
   return 1;
 }
 

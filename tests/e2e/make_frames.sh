@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# tools/make-frames writes frames the player reads exactly: its synthetic
+# pattern plays with the right sizes and lands on the screen pixel for
+# pixel, and a square source is letterboxed.
+source "$(dirname "$0")/common.sh"
+need_ffmpeg
+
+"$repo/tools/make-frames" "$out/pattern"
+"$rig" --player "$player" --frames "$out/pattern" --out "$out/board" \
+  --quiet 'down 512 300' 'wait-count "ret = " 100' up 'settle 500' \
+  'snap last' 'expect-count "bad size !" 0' 'expect-count "read failed !" 0'
+
+log=$out/board/player.log
+drawn=$(count_lines "$log" "ret = ")
+[ "$(count_lines "$log" "ret = 1152000")" -eq "$drawn" ] ||
+  fail "not every frame read 1152000 bytes"
+[ "$(count_lines "$log" "图像宽度：800 , 高度：480 ")" -eq "$drawn" ] ||
+  fail "not every frame was 800 x 480"
+
+# The screen after the release is the last frame drawn, pixel for pixel.
+last=$((drawn % 82))
+png_to_screen "$out/board/last.png" "$out/screen.raw"
+png_to_screen "$out/pattern/Frame$last.bmp" "$out/frame.raw"
+cmp -s "$out/screen.raw" "$out/frame.raw" ||
+  fail "the screen does not show Frame$last.bmp exactly"
+
+# A square source keeps its shape: black bars left and right.
+ffmpeg -hide_banner -loglevel error -f lavfi -i color=red:size=400x400:rate=5 \
+  -frames:v 3 -y "$out/square.gif"
+"$repo/tools/make-frames" "$out/square.gif" "$out/square"
+read -r -a left < <(od -An -tu1 -j54 -N3 "$out/square/Frame0.bmp")
+read -r -a middle < <(od -An -tu1 -j$((54 + 400 * 3)) -N3 "$out/square/Frame0.bmp")
+[ "${left[*]}" = "0 0 0" ] || fail "no black bar at the left: ${left[*]}"
+[ "${middle[2]}" -gt 200 ] && [ "${middle[0]}" -lt 50 ] ||
+  fail "the middle is not red: ${middle[*]}"
+echo "played $drawn frames of the pattern; the screen shows Frame$last.bmp"

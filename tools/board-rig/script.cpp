@@ -1,0 +1,545 @@
+// The touch script: one step a line. Touch steps write records into the
+// FIFO; expect steps observe the player's output, screen and descriptors,
+// waiting for a state up to the timeout rather than assuming a speed.
+#include "rig.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "frame_pattern.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using frame_pattern::frame_count;
+
+struct StepError {
+  std::string message;
+};
+
+// ---- arguments
+
+std::string trim(const std::string &text) {
+  const auto begin = text.find_first_not_of(" \t\r");
+  if (begin == std::string::npos)
+    return "";
+  return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+// A text argument: "quoted" exactly (for trailing spaces), or else the rest
+// of the line. `rest` is left with what follows a quoted text.
+std::string take_text(std::string &rest) {
+  if (rest.empty() || rest[0] != '"') {
+    std::string text = trim(rest);
+    rest.clear();
+    return text;
+  }
+  const auto close = rest.find('"', 1);
+  if (close == std::string::npos)
+    throw StepError{"unterminated quote"};
+  std::string text = rest.substr(1, close - 1);
+  rest = trim(rest.substr(close + 1));
+  return text;
+}
+
+long to_number(const std::string &word) {
+  char *end = nullptr;
+  errno = 0;
+  const long value = std::strtol(word.c_str(), &end, 10);
+  if (word.empty() || *end != '\0' || errno != 0)
+    throw StepError{"not a number: '" + word + "'"};
+  return value;
+}
+
+std::vector<long> numbers(const std::string &rest, std::size_t count) {
+  std::vector<long> values;
+  std::size_t at = 0;
+  while ((at = rest.find_first_not_of(' ', at)) != std::string::npos) {
+    const auto end = rest.find(' ', at);
+    values.push_back(to_number(rest.substr(at, end - at)));
+    at = end;
+  }
+  if (values.size() != count)
+    throw StepError{"needs " + std::to_string(count) + " number(s)"};
+  return values;
+}
+
+// ---- observing the player
+
+std::vector<PlayerLine> lines_of(Rig &rig) {
+  std::lock_guard<std::mutex> lock(rig.player.mutex);
+  return rig.player.lines;
+}
+
+// Ended, with every line it printed collected: nothing will change.
+bool player_done(Rig &rig) {
+  std::lock_guard<std::mutex> lock(rig.player.mutex);
+  return rig.player.ended && rig.player.open_streams == 0;
+}
+
+long count_prefix(const std::vector<PlayerLine> &lines,
+                  const std::string &prefix) {
+  long count = 0;
+  for (const auto &line : lines)
+    count += line.text.compare(0, prefix.size(), prefix) == 0;
+  return count;
+}
+
+// Each "ret = " line is one frame drawn; frames go 1, 2, ... 81, 0, 1, ...
+// so the n-th one drawn is frame n mod 82.
+int last_drawn_frame(Rig &rig) {
+  const long drawn = count_prefix(lines_of(rig), "ret = ");
+  return drawn == 0 ? frame_pattern::blank
+                    : static_cast<int>(drawn % frame_count);
+}
+
+// Polls `check` until it holds, the timeout passes, or the player has
+// ended and so nothing can change any more. `seen` says what was found.
+bool wait_for(Rig &rig, const std::function<bool(std::string &)> &check,
+              std::string &seen) {
+  const auto deadline =
+      Clock::now() + std::chrono::duration<double>(rig.options.timeout_seconds);
+  for (;;) {
+    const bool done = player_done(rig);
+    if (check(seen))
+      return true;
+    if (done || Clock::now() >= deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void wait_or_fail(Rig &rig, const std::function<bool(std::string &)> &check) {
+  std::string seen;
+  if (!wait_for(rig, check, seen))
+    throw StepError{seen};
+}
+
+Screen screen_now(Rig &rig) {
+  Screen screen;
+  if (rig.board.screen_fd == -1 || !read_screen(rig.board.screen_fd, screen))
+    throw StepError{"no screen to read"};
+  return screen;
+}
+
+std::string fd_directory(Rig &rig) {
+  return "/proc/" + std::to_string(rig.player.pid) + "/fd";
+}
+
+// The targets of the player's open descriptors.
+std::vector<std::string> open_files(Rig &rig) {
+  std::vector<std::string> targets;
+  const std::string dir = fd_directory(rig);
+  DIR *listing = opendir(dir.c_str());
+  if (listing == nullptr)
+    throw StepError{"cannot list " + dir + ": " + std::strerror(errno)};
+  while (const dirent *entry = readdir(listing)) {
+    if (entry->d_name[0] == '.')
+      continue;
+    char target[4096];
+    const std::string link = dir + "/" + entry->d_name;
+    const ssize_t size = readlink(link.c_str(), target, sizeof target - 1);
+    targets.emplace_back(target, size > 0 ? static_cast<std::size_t>(size) : 0);
+  }
+  closedir(listing);
+  return targets;
+}
+
+// ---- touch steps
+
+// One record in the player's own struct input_event layout: the time
+// fields (zero here) fill all but the last 8 bytes.
+void append_event(std::vector<unsigned char> &bytes, int size, int type,
+                  int code, int value) {
+  const std::size_t at = bytes.size() + static_cast<std::size_t>(size) - 8;
+  bytes.resize(bytes.size() + static_cast<std::size_t>(size), 0);
+  const auto type16 = static_cast<std::uint16_t>(type);
+  const auto code16 = static_cast<std::uint16_t>(code);
+  const auto value32 = static_cast<std::int32_t>(value);
+  std::memcpy(&bytes[at], &type16, 2);
+  std::memcpy(&bytes[at + 2], &code16, 2);
+  std::memcpy(&bytes[at + 4], &value32, 4);
+}
+
+// Sends records in one write, as a driver delivers a report at once.
+void send(Rig &rig, const std::vector<std::array<int, 3>> &events) {
+  if (rig.board.touch_fd == -1)
+    throw StepError{"there is no touch device"};
+  std::vector<unsigned char> bytes;
+  for (const auto &event : events)
+    append_event(bytes, rig.options.input_event_size, event[0], event[1],
+                 event[2]);
+  if (write(rig.board.touch_fd, bytes.data(), bytes.size()) !=
+      static_cast<ssize_t>(bytes.size()))
+    throw StepError{std::string("write: ") + std::strerror(errno)};
+}
+
+void step_down(Rig &rig, std::string &rest) {
+  const auto xy = numbers(rest, 2);
+  send(rig, {{EV_ABS, ABS_X, int(xy[0])},
+             {EV_ABS, ABS_Y, int(xy[1])},
+             {EV_KEY, BTN_TOUCH, 1},
+             {EV_SYN, SYN_REPORT, 0}});
+}
+
+void step_move(Rig &rig, std::string &rest) {
+  const auto xy = numbers(rest, 2);
+  send(rig, {{EV_ABS, ABS_X, int(xy[0])},
+             {EV_ABS, ABS_Y, int(xy[1])},
+             {EV_SYN, SYN_REPORT, 0}});
+}
+
+void step_up(Rig &rig, std::string &rest) {
+  numbers(rest, 0);
+  send(rig, {{EV_KEY, BTN_TOUCH, 0}, {EV_SYN, SYN_REPORT, 0}});
+}
+
+void step_close_touch(Rig &rig, std::string &rest) {
+  numbers(rest, 0);
+  if (rig.board.touch_fd == -1)
+    throw StepError{"there is no touch device"};
+  close(rig.board.touch_fd);
+  rig.board.touch_fd = -1;
+}
+
+// ---- timing steps
+
+void step_wait(Rig &, std::string &rest) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(numbers(rest, 1)[0]));
+}
+
+// Waits until the player has printed nothing for MS milliseconds.
+void step_settle(Rig &rig, std::string &rest) {
+  const auto quiet = std::chrono::milliseconds(numbers(rest, 1)[0]);
+  std::size_t count = lines_of(rig).size();
+  auto quiet_since = Clock::now();
+  wait_or_fail(rig, [&](std::string &seen) {
+    const std::size_t now_count = lines_of(rig).size();
+    if (now_count != count) {
+      count = now_count;
+      quiet_since = Clock::now();
+    }
+    seen = "the player kept printing";
+    return Clock::now() - quiet_since >= quiet;
+  });
+}
+
+// ---- output steps
+
+void step_expect_line(Rig &rig, std::string &rest) {
+  const std::string text = take_text(rest);
+  wait_or_fail(rig, [&](std::string &seen) {
+    const auto lines = lines_of(rig);
+    for (std::size_t i = rig.line_cursor; i < lines.size(); ++i)
+      if (lines[i].text == text) {
+        rig.line_cursor = i + 1;
+        return true;
+      }
+    seen = "not printed";
+    return false;
+  });
+}
+
+// The very next line not yet matched must be TEXT.
+void step_expect_next_line(Rig &rig, std::string &rest) {
+  const std::string text = take_text(rest);
+  wait_or_fail(rig, [&](std::string &seen) {
+    const auto lines = lines_of(rig);
+    seen = "no further line";
+    return lines.size() > rig.line_cursor;
+  });
+  const std::string next = lines_of(rig)[rig.line_cursor].text;
+  if (next != text)
+    throw StepError{"the next line is '" + next + "'"};
+  ++rig.line_cursor;
+}
+
+// wait-count PREFIX N: at least N lines so far begin with PREFIX; with +N,
+// N more than when the step began.
+void step_wait_count(Rig &rig, std::string &rest) {
+  const std::string prefix = take_text(rest);
+  const auto words = trim(rest);
+  if (words.empty())
+    throw StepError{"needs PREFIX and a count"};
+  long target = to_number(words[0] == '+' ? words.substr(1) : words);
+  if (words[0] == '+')
+    target += count_prefix(lines_of(rig), prefix);
+  wait_or_fail(rig, [&](std::string &seen) {
+    const long count = count_prefix(lines_of(rig), prefix);
+    seen = std::to_string(count) + " such lines";
+    return count >= target;
+  });
+}
+
+// expect-count PREFIX N: exactly N lines so far begin with PREFIX.
+void step_expect_count(Rig &rig, std::string &rest) {
+  const std::string prefix = take_text(rest);
+  const long expected = to_number(trim(rest));
+  const long count = count_prefix(lines_of(rig), prefix);
+  if (count != expected)
+    throw StepError{std::to_string(count) + " such lines"};
+}
+
+// ---- screen steps
+
+// A frame number, "blank", or "last-drawn" (read from the log each time).
+std::function<int()> frame_argument(Rig &rig, std::string &rest) {
+  const std::string word = trim(rest);
+  if (word == "last-drawn")
+    return [&rig] { return last_drawn_frame(rig); };
+  const int number =
+      word == "blank" ? frame_pattern::blank : int(to_number(word));
+  if (number >= frame_count)
+    throw StepError{"frames go from 0 to 81"};
+  return [number] { return number; };
+}
+
+std::string expected_name(int frame) {
+  return frame == frame_pattern::blank ? "blank"
+                                       : "frame " + std::to_string(frame);
+}
+
+// The screen shows exactly the given frame.
+void step_expect_frame(Rig &rig, std::string &rest) {
+  const auto expected = frame_argument(rig, rest);
+  wait_or_fail(rig, [&](std::string &seen) {
+    const Screen screen = screen_now(rig);
+    const int want = expected();
+    seen = "expected " + expected_name(want) + ", the screen shows " +
+           describe_screen(screen);
+    return frame_pattern::identify_screen(screen.data()) == want;
+  });
+}
+
+// How the screen looks when the player is stopped at any instant after
+// printing frame N's "ret = " line: still all the frame before (N is read
+// but not yet drawn), N being drawn from the top over it (or over a blank
+// screen), or all N.
+void step_expect_drawing(Rig &rig, std::string &rest) {
+  const auto expected = frame_argument(rig, rest);
+  wait_or_fail(rig, [&](std::string &seen) {
+    const Screen screen = screen_now(rig);
+    const int want = expected();
+    const auto layers = frame_pattern::read_layers(screen.data());
+    seen = "expected " + expected_name(want) + ", the screen shows " +
+           describe_screen(screen);
+    const int before = (want + frame_count - 1) % frame_count;
+    const bool not_begun =
+        layers.top_rows == frame_pattern::screen_height && layers.top == before;
+    return want >= 0 &&
+           (not_begun || (layers.top == want &&
+                          (layers.below == want || layers.below == before ||
+                           layers.below == frame_pattern::blank)));
+  });
+}
+
+// Notes what the picture shows and, for any frames, which file the log
+// says was drawn last.
+void step_snap(Rig &rig, std::string &rest) {
+  const std::string name = take_text(rest);
+  const Screen screen = screen_now(rig);
+  const long drawn = count_prefix(lines_of(rig), "ret = ");
+  if (!save_png(screen, rig.out_fd, name))
+    throw StepError{"could not save the picture"};
+  std::string seen = "snap " + name + ": " + describe_screen(screen);
+  if (drawn > 0)
+    seen += "; " + std::to_string(drawn) + " frames drawn, the last Frame" +
+            std::to_string(drawn % frame_count) + ".bmp";
+  note(rig.player, seen);
+}
+
+// ---- process steps
+
+void step_expect_open(Rig &rig, std::string &rest) {
+  const std::string path = take_text(rest);
+  wait_or_fail(rig, [&](std::string &seen) {
+    seen = "the player does not hold it open";
+    for (const auto &target : open_files(rig))
+      if (target == path)
+        return true;
+    return false;
+  });
+}
+
+std::string joined(const std::vector<std::string> &files) {
+  std::string list;
+  for (const auto &file : files)
+    list += " " + file;
+  return list;
+}
+
+void step_note_fds(Rig &rig, std::string &rest) {
+  numbers(rest, 0);
+  const auto files = open_files(rig);
+  rig.noted_fds = static_cast<int>(files.size());
+  note(rig.player, "the player holds " + std::to_string(rig.noted_fds) +
+                       " descriptors:" + joined(files));
+}
+
+void step_expect_fds_unchanged(Rig &rig, std::string &rest) {
+  numbers(rest, 0);
+  if (rig.noted_fds < 0)
+    throw StepError{"no note-fds before"};
+  const auto files = open_files(rig);
+  if (static_cast<int>(files.size()) != rig.noted_fds)
+    throw StepError{"noted " + std::to_string(rig.noted_fds) + ", now " +
+                    std::to_string(files.size()) + ":" + joined(files)};
+}
+
+int signal_number(const std::string &name) {
+  for (int number = 1; number < NSIG; ++number) {
+    const char *abbrev = sigabbrev_np(number);
+    if (abbrev != nullptr && name == abbrev)
+      return number;
+  }
+  throw StepError{"unknown signal '" + name + "'"};
+}
+
+void step_kill(Rig &rig, std::string &rest) {
+  const std::string name = trim(rest).empty() ? "KILL" : trim(rest);
+  if (!signal_player(rig.player, signal_number(name)))
+    throw StepError{"the player has already ended"};
+}
+
+// expect-exit STATUS or expect-exit SIGNAL (e.g. KILL), once the player
+// has ended and all its output is in.
+void step_expect_exit(Rig &rig, std::string &rest) {
+  const std::string word = trim(rest);
+  const bool by_signal = !word.empty() && !std::isdigit(word[0]);
+  const int wanted = by_signal ? signal_number(word) : int(to_number(word));
+  wait_or_fail(rig, [&](std::string &seen) {
+    seen = "the player is still running";
+    return player_done(rig);
+  });
+  const int status = rig.player.wait_status;
+  const bool matches = by_signal
+                           ? WIFSIGNALED(status) && WTERMSIG(status) == wanted
+                           : WIFEXITED(status) && WEXITSTATUS(status) == wanted;
+  if (!matches)
+    throw StepError{"the player " + describe_end(status)};
+}
+
+void step_expect_running(Rig &rig, std::string &rest) {
+  numbers(rest, 0);
+  std::lock_guard<std::mutex> lock(rig.player.mutex);
+  if (rig.player.ended)
+    throw StepError{"the player " + describe_end(rig.player.wait_status)};
+}
+
+struct StepKind {
+  const char *verb;
+  void (*run)(Rig &, std::string &);
+};
+
+const StepKind step_kinds[] = {
+    {"down", step_down},
+    {"move", step_move},
+    {"up", step_up},
+    {"close-touch", step_close_touch},
+    {"wait", step_wait},
+    {"settle", step_settle},
+    {"snap", step_snap},
+    {"expect-line", step_expect_line},
+    {"expect-next-line", step_expect_next_line},
+    {"wait-count", step_wait_count},
+    {"expect-count", step_expect_count},
+    {"expect-frame", step_expect_frame},
+    {"expect-drawing", step_expect_drawing},
+    {"expect-open", step_expect_open},
+    {"note-fds", step_note_fds},
+    {"expect-fds-unchanged", step_expect_fds_unchanged},
+    {"kill", step_kill},
+    {"expect-exit", step_expect_exit},
+    {"expect-running", step_expect_running},
+};
+
+const StepKind *step_kind(const std::string &line) {
+  const std::string verb = line.substr(0, line.find(' '));
+  for (const auto &kind : step_kinds)
+    if (verb == kind.verb)
+      return &kind;
+  return nullptr;
+}
+
+bool is_step(const std::string &line) {
+  return !line.empty() && line[0] != '#';
+}
+
+void run_step(Rig &rig, const std::string &line) {
+  const auto space = line.find(' ');
+  std::string rest =
+      space == std::string::npos ? "" : trim(line.substr(space + 1));
+  step_kind(line)->run(rig, rest);
+}
+
+// The player's last lines, for a failure report read without the log.
+void print_last_lines(Rig &rig) {
+  const auto lines = lines_of(rig);
+  const std::size_t shown = std::min<std::size_t>(lines.size(), 8);
+  if (shown == 0)
+    return;
+  std::fprintf(stderr, "board-rig: last %zu of %zu player lines:\n", shown,
+               lines.size());
+  for (std::size_t i = lines.size() - shown; i < lines.size(); ++i)
+    std::fprintf(stderr, "%9.3f %s %s\n", lines[i].seconds,
+                 lines[i].error_stream ? "err" : "out", lines[i].text.c_str());
+}
+
+// Keeps the screen as it was at the failure, for frame-gen identify.
+void save_failure_screen(Rig &rig) {
+  Screen screen;
+  if (rig.board.screen_fd == -1 || !read_screen(rig.board.screen_fd, screen))
+    return;
+  const int fd = openat(rig.out_fd, "failure-screen.raw",
+                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd == -1)
+    return;
+  const auto bytes = screen.size() * sizeof screen[0];
+  if (write(fd, screen.data(), bytes) != static_cast<ssize_t>(bytes))
+    std::perror("board-rig: failure-screen.raw");
+  close(fd);
+}
+
+} // namespace
+
+bool check_script(const std::vector<std::string> &lines) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string line = trim(lines[i]);
+    if (is_step(line) && step_kind(line) == nullptr) {
+      std::fprintf(stderr, "board-rig: step %zu: unknown step: %s\n", i + 1,
+                   line.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool run_script(Rig &rig, const std::vector<std::string> &lines) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::string line = trim(lines[i]);
+    if (!is_step(line))
+      continue;
+    note(rig.player, "step " + std::to_string(i + 1) + ": " + line);
+    try {
+      run_step(rig, line);
+    } catch (const StepError &error) {
+      std::fprintf(stderr, "board-rig: step %zu failed: %s: %s\n", i + 1,
+                   line.c_str(), error.message.c_str());
+      note(rig.player,
+           "step " + std::to_string(i + 1) + " failed: " + error.message);
+      print_last_lines(rig);
+      save_failure_screen(rig);
+      return false;
+    }
+  }
+  return true;
+}
