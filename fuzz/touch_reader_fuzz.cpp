@@ -1,0 +1,164 @@
+// The touch device may deliver any bytes, in any pieces: the reader must
+// only ever set the press flag to 0 or 1, print nothing but position lines,
+// and end cleanly, with the flag cleared, when the stream ends.
+//
+// Input: byte 0 says how many chunk sizes follow (0..15); each of those
+// bytes plus one is the size of the next write, used in turn; the rest is
+// the byte stream of the device. With no chunk sizes it is written whole.
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <pthread.h>
+#include <sanitizer/common_interface_defs.h>
+#include <string>
+#include <unistd.h>
+
+#include "fuzz_support.h"
+#include "touch.h"
+
+std::atomic<std::int32_t> flag{0}; // defined by the program, not linked here
+
+namespace {
+
+constexpr std::size_t max_chunk_sizes = 16;
+
+struct Captures {
+  int out;         // stdout for good
+  int err;         // stderr while the reader ends
+  int real_stderr; // where libFuzzer and the sanitizers report
+};
+Captures captures;
+
+struct Delivery {
+  std::size_t chunk_sizes[max_chunk_sizes];
+  std::size_t chunk_count;
+  const unsigned char *stream;
+  std::size_t stream_size;
+};
+
+Delivery split_input(const std::uint8_t *data, std::size_t size) {
+  Delivery delivery{};
+  delivery.stream = data;
+  if (size == 0)
+    return delivery;
+  std::size_t wanted = data[0] % max_chunk_sizes;
+  std::size_t at = 1;
+  for (; delivery.chunk_count < wanted && at < size; ++at)
+    delivery.chunk_sizes[delivery.chunk_count++] = std::size_t{data[at]} + 1;
+  delivery.stream = data + at;
+  delivery.stream_size = size - at;
+  return delivery;
+}
+
+// Records the reader must print for: touches and releases.
+std::size_t expected_lines(const Delivery &delivery) {
+  std::size_t lines = 0;
+  for (std::size_t at = 0; at + sizeof(input_event) <= delivery.stream_size;
+       at += sizeof(input_event)) {
+    input_event event;
+    std::memcpy(&event, delivery.stream + at, sizeof event);
+    if (event.type == EV_KEY && event.code == BTN_TOUCH &&
+        (event.value == 0 || event.value == 1))
+      ++lines;
+  }
+  return lines;
+}
+
+void check_flag() {
+  const std::int32_t now = flag.load();
+  if (now != 0 && now != 1)
+    fail("the press flag left 0 and 1");
+}
+
+void deliver(int fd, const Delivery &delivery) {
+  std::size_t at = 0;
+  for (std::size_t turn = 0; at < delivery.stream_size; ++turn) {
+    std::size_t chunk = delivery.stream_size - at;
+    if (delivery.chunk_count > 0)
+      chunk =
+          std::min(chunk, delivery.chunk_sizes[turn % delivery.chunk_count]);
+    write_all(fd, delivery.stream + at, chunk);
+    at += chunk;
+    check_flag();
+  }
+}
+
+// Ends the stream and waits for the reader, catching its last words.
+std::string end_stream(int write_end, pthread_t reader) {
+  reset_memfd(captures.err);
+  if (dup2(captures.err, STDERR_FILENO) == -1)
+    fail("cannot capture stderr");
+  close(write_end);
+  pthread_join(reader, nullptr);
+  if (dup2(captures.real_stderr, STDERR_FILENO) == -1)
+    std::abort(); // nowhere left to say it
+  return memfd_contents(captures.err);
+}
+
+bool is_position_line(const std::string &line) {
+  int x = 0, y = 0;
+  if (std::sscanf(line.c_str(), "get_xy:(%d,%d)", &x, &y) != 2)
+    return false;
+  char canonical[64];
+  std::snprintf(canonical, sizeof canonical, "get_xy:(%d,%d)\n", x, y);
+  return line == canonical;
+}
+
+void check_output(const std::string &out, std::size_t lines_wanted) {
+  std::size_t lines = 0;
+  for (std::size_t begin = 0; begin < out.size(); ++lines) {
+    const std::size_t end = out.find('\n', begin);
+    if (end == std::string::npos)
+      fail("an unfinished line on stdout");
+    if (!is_position_line(out.substr(begin, end + 1 - begin)))
+      fail("stdout holds something other than position lines");
+    begin = end + 1;
+  }
+  if (lines != lines_wanted)
+    fail("not one position line per touch and release");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  captures.real_stderr = dup(STDERR_FILENO);
+  if (captures.real_stderr == -1)
+    fail("cannot keep stderr");
+  // A fault inside the reader must still be reported where it can be seen.
+  __sanitizer_set_report_fd(reinterpret_cast<void *>(
+      static_cast<std::intptr_t>(captures.real_stderr)));
+  captures.out = make_memfd("fuzz-touch-stdout");
+  captures.err = make_memfd("fuzz-touch-stderr");
+  if (dup2(captures.out, STDOUT_FILENO) == -1)
+    fail("cannot capture stdout");
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
+                                      std::size_t size) {
+  const Delivery delivery = split_input(data, size);
+  std::fflush(stdout);
+  reset_memfd(captures.out);
+  int ends[2];
+  if (pipe(ends) != 0)
+    fail("pipe");
+  flag = 0;
+  fd_ts = ends[0];
+  pthread_t reader;
+  if (pthread_create(&reader, nullptr, ts_get, nullptr) != 0)
+    fail("pthread_create");
+  deliver(ends[1], delivery);
+  const std::string err = end_stream(ends[1], reader);
+  close(ends[0]);
+  fd_ts = -1;
+
+  check_flag();
+  if (flag.load() != 0)
+    fail("the flag is still set after the device ended");
+  if (err != "read event 0 error: No such device\n")
+    fail("the reader did not end with its one error line");
+  std::fflush(stdout);
+  check_output(memfd_contents(captures.out), expected_lines(delivery));
+  return 0;
+}
