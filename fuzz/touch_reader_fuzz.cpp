@@ -5,11 +5,13 @@
 // Input: byte 0 says how many chunk sizes follow (0..15); each of those
 // bytes plus one is the size of the next write, used in turn; the rest is
 // the byte stream of the device. With no chunk sizes it is written whole.
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <pthread.h>
+#include <semaphore.h>
 #include <string>
 #include <unistd.h>
 
@@ -46,7 +48,7 @@ Delivery split_input(const std::uint8_t *data, std::size_t size) {
   delivery.stream = data;
   if (size == 0)
     return delivery;
-  std::size_t wanted = data[0] % max_chunk_sizes;
+  const std::size_t wanted = data[0] % max_chunk_sizes;
   std::size_t at = 1;
   for (; delivery.chunk_count < wanted && at < size; ++at)
     delivery.chunk_sizes[delivery.chunk_count++] = std::size_t{data[at]} + 1;
@@ -88,22 +90,47 @@ void deliver(int fd, const Delivery &delivery) {
   }
 }
 
+// One reader thread serves every input, as the program's one reader serves
+// one device: a thread per input would also grow the sanitizer runtime by a
+// little each time, until a long campaign hits its memory limit.
+struct ReaderThread {
+  sem_t start;
+  sem_t done;
+};
+ReaderThread reader_thread;
+
+void *serve_inputs(void *) {
+  for (;;) {
+    while (sem_wait(&reader_thread.start) != 0) {
+    }
+    ts_get(nullptr);
+    sem_post(&reader_thread.done);
+  }
+}
+
+void start_reader_thread() {
+  sem_init(&reader_thread.start, 0, 0);
+  sem_init(&reader_thread.done, 0, 0);
+  pthread_t reader;
+  if (pthread_create(&reader, nullptr, serve_inputs, nullptr) != 0)
+    fail("pthread_create");
+  pthread_detach(reader);
+}
+
 // Runs the reader on the read end of a pipe, its stdio stderr captured.
-pthread_t start_reader(int read_end) {
+void start_reader(int read_end) {
   flag = 0;
   fd_ts = read_end;
   reset_memfd(captures.err);
   stderr = captures.err_file;
-  pthread_t reader;
-  if (pthread_create(&reader, nullptr, ts_get, nullptr) != 0)
-    fail("pthread_create");
-  return reader;
+  sem_post(&reader_thread.start);
 }
 
 // Ends the stream and waits for the reader, returning its last words.
-std::string end_stream(int write_end, pthread_t reader) {
+std::string end_stream(int write_end) {
   close(write_end);
-  pthread_join(reader, nullptr);
+  while (sem_wait(&reader_thread.done) != 0) {
+  }
   stderr = captures.real_err;
   return memfd_contents(captures.err);
 }
@@ -143,6 +170,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     fail("cannot open the stderr capture");
   std::setvbuf(captures.err_file, nullptr, _IONBF, 0);
   captures.real_err = stderr;
+  start_reader_thread();
   return 0;
 }
 
@@ -154,9 +182,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   int ends[2];
   if (pipe(ends) != 0)
     fail("pipe");
-  const pthread_t reader = start_reader(ends[0]);
+  start_reader(ends[0]);
   deliver(ends[1], delivery);
-  const std::string err = end_stream(ends[1], reader);
+  const std::string err = end_stream(ends[1]);
   close(ends[0]);
   fd_ts = -1;
 
