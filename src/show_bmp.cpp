@@ -194,9 +194,11 @@ int row_padding(int width) {
 
 std::int64_t pixel_data_size(int width, int height) {
   const std::int64_t row_bytes = std::int64_t{3} * width + row_padding(width);
-  // Headers are untrusted: saturate rather than overflow for absurd sizes.
+  // Headers are untrusted: saturate rather than overflow for absurd sizes,
+  // whatever their signs (two negatives multiply to a positive).
+  const std::int64_t row_magnitude = row_bytes < 0 ? -row_bytes : row_bytes;
   if (height != 0 &&
-      row_bytes > INT64_MAX / (height < 0 ? -std::int64_t{height} : height))
+      row_magnitude > INT64_MAX / (height < 0 ? -std::int64_t{height} : height))
     return INT64_MAX;
   return row_bytes * height;
 }
