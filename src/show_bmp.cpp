@@ -128,6 +128,11 @@ RowConverter row_converter() {
   return convert_row_by_words;
 }
 
+// Bytes of one file row: three per pixel, padded to a multiple of four.
+std::int64_t file_row_bytes(int width) {
+  return std::int64_t{3} * width + row_padding(width);
+}
+
 // Converts and draws in one pass, straight from the bottom-up file rows to
 // the top-down screen rows. Only positions that lie both inside the image
 // and on the screen are written; everything else keeps its old value.
@@ -140,7 +145,7 @@ void draw(const unsigned char *data, int width, int height, int x, int y) {
       {height, lcd_height, std::int64_t{lcd_height} - y});
   if (col_begin >= col_end || row_begin >= row_end)
     return;
-  const std::int64_t stride = std::int64_t{3} * width + row_padding(width);
+  const std::int64_t stride = file_row_bytes(width);
   const int count = static_cast<int>(col_end - col_begin);
   const RowConverter convert_row = row_converter();
   for (std::int64_t i = row_begin; i < row_end; ++i) {
@@ -193,7 +198,7 @@ int row_padding(int width) {
 }
 
 std::int64_t pixel_data_size(int width, int height) {
-  const std::int64_t row_bytes = std::int64_t{3} * width + row_padding(width);
+  const std::int64_t row_bytes = file_row_bytes(width);
   // Headers are untrusted: saturate rather than overflow for absurd sizes,
   // whatever their signs (two negatives multiply to a positive).
   const std::int64_t row_magnitude = row_bytes < 0 ? -row_bytes : row_bytes;
