@@ -7,8 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "byte_formats.h"
 #include "show_bmp.h"
-#include "test_support.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ std::uint32_t *touched(void *screen) {
 
 bool write_frame_file(const std::string &path, int width, int height) {
   const std::vector<unsigned char> bytes =
-      make_bmp(width, height, scrambled_colour);
+      byte_formats::bmp_file(width, height, scrambled_colour);
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd == -1)
     return false;

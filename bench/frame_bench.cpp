@@ -70,7 +70,7 @@ void decode_bottom_up(const unsigned char *data, int width, int height,
 
 // The straightforward way: decode the whole image into its own buffer,
 // then copy it to the screen in a second pass over every screen position.
-bool literal_frame(const char *path) {
+bool two_pass_frame(const char *path) {
   const int fd = open(path, O_RDONLY);
   if (fd == -1)
     return false;
@@ -98,7 +98,7 @@ bool literal_frame(const char *path) {
 
 // A general decoder as a user would reach for it: decode to top-down RGB,
 // then convert the visible part to screen words.
-bool peer_frame(const char *path) {
+bool stb_image_frame(const char *path) {
   int width = 0, height = 0, channels = 0;
   unsigned char *rgb = stbi_load(path, &width, &height, &channels, 3);
   if (rgb == nullptr)
@@ -212,8 +212,8 @@ std::vector<Entry> register_all(const std::string &dir,
     DrawFn draw;
   } methods[] = {{"limit", limit_frame},
                  {"show", show_frame},
-                 {"two-pass", literal_frame},
-                 {"stb_image", peer_frame}};
+                 {"two-pass", two_pass_frame},
+                 {"stb_image", stb_image_frame}};
   std::vector<Entry> entries;
   for (const FrameSize &size : frame_sizes)
     for (const auto &screen : screens)
@@ -258,9 +258,9 @@ int benchmark_frames(const std::string &dir) {
   }
   std::memset(limit_buffer.get(), 0, limit_buffer_bytes);
   for (const FrameSize &size : frame_sizes)
-    if (!draws_like_show("two-pass", literal_frame, frame_path(dir, size),
+    if (!draws_like_show("two-pass", two_pass_frame, frame_path(dir, size),
                          anonymous) ||
-        !draws_like_show("stb_image", peer_frame, frame_path(dir, size),
+        !draws_like_show("stb_image", stb_image_frame, frame_path(dir, size),
                          anonymous))
       return 1;
 

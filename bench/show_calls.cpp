@@ -1,5 +1,5 @@
 // Driver for instruction counts and heap profiles of show(), run under
-// valgrind by tools/bench:
+// valgrind by bench/run:
 //   frame-show-calls write PATH WIDTH HEIGHT   writes a test frame
 //   frame-show-calls show PATH COUNT           calls show(0, 0, PATH) COUNT
 //                                              times on anonymous memory

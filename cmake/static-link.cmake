@@ -15,7 +15,7 @@ check_cxx_source_compiles(
 #endif
 int main() { return 0; }
 ]]
-  PLAYER_LIBC_HAS_PTHREAD)
-if(NOT PLAYER_LIBC_HAS_PTHREAD)
+  FRAME_PLAYER_LIBC_HAS_PTHREAD)
+if(NOT FRAME_PLAYER_LIBC_HAS_PTHREAD)
   link_libraries(-Wl,--whole-archive -lpthread -Wl,--no-whole-archive)
 endif()

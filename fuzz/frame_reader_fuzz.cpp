@@ -12,7 +12,6 @@
 
 #include "fuzz_support.h"
 #include "show_bmp.h"
-#include "test_support.h"
 
 std::atomic<std::int32_t> flag{0}; // defined by the program, not linked here
 
@@ -107,7 +106,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
                                       std::size_t size) {
   load_frame(data, size);
-  const int descriptors = open_descriptor_count();
+  const int next_descriptor = lowest_free_descriptor();
   for (const auto &at : offsets) {
     const int result = show(at.x, at.y, places.frame_path.c_str());
     check_guards();
@@ -120,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
       fail("show returned neither 0 nor -1");
     }
   }
-  if (open_descriptor_count() != descriptors)
+  if (lowest_free_descriptor() != next_descriptor)
     fail("show left a descriptor open");
   return 0;
 }

@@ -45,3 +45,11 @@ void write_all(int fd, const unsigned char *bytes, std::size_t size) {
     size -= static_cast<std::size_t>(put);
   }
 }
+
+int lowest_free_descriptor() {
+  const int fd = dup(STDERR_FILENO);
+  if (fd == -1)
+    fail("dup");
+  close(fd);
+  return fd;
+}

@@ -11,16 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "byte_formats.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using byte_formats::Bytes;
 
-void put_i32(Bytes &bytes, std::size_t at, std::int32_t value) {
-  for (int b = 0; b < 4; ++b)
-    bytes[at + b] = static_cast<unsigned char>(
-        static_cast<std::uint32_t>(value) >> (8 * b));
+// A distinct colour for every position.
+std::uint32_t position_colour(int row, int col) {
+  return static_cast<std::uint32_t>(row) << 12 |
+         static_cast<std::uint32_t>(col);
+}
+
+Bytes frame(int width, int height) {
+  return byte_formats::bmp_file(width, height, position_colour);
 }
 
 void write_seed(const std::filesystem::path &dir, const std::string &name,
@@ -39,9 +43,9 @@ void write_frame_seeds(const std::filesystem::path &dir) {
   for (const auto &s : sizes) {
     const std::string name =
         "valid-" + std::to_string(s.width) + "x" + std::to_string(s.height);
-    write_seed(dir, name, make_bmp(s.width, s.height, position_colour));
+    write_seed(dir, name, frame(s.width, s.height));
   }
-  const Bytes whole = make_bmp(13, 9, position_colour);
+  const Bytes whole = frame(13, 9);
   for (std::size_t cut : {0u, 1u, 13u, 14u, 30u, 53u, 54u, 100u, 300u})
     write_seed(dir, "cut-" + std::to_string(cut),
                {whole.begin(), whole.begin() + cut});
@@ -51,23 +55,17 @@ void write_frame_seeds(const std::filesystem::path &dir) {
                   {1, -1},      {INT_MIN, 1}, {INT_MAX, INT_MAX},
                   {4000, 6000}, {1000, 1000}};
   for (const auto &d : declared) {
-    Bytes header(whole.begin(), whole.begin() + 54);
-    put_i32(header, 18, d.width);
-    put_i32(header, 22, d.height);
     write_seed(dir,
                "declared-" + std::to_string(d.width) + "x" +
                    std::to_string(d.height),
-               header);
+               byte_formats::bmp_header(d.width, d.height));
   }
 }
 
 void add_event(Bytes &stream, int type, int code, std::int32_t value) {
-  input_event event{};
-  event.type = static_cast<__u16>(type);
-  event.code = static_cast<__u16>(code);
-  event.value = value;
-  const auto *bytes = reinterpret_cast<const unsigned char *>(&event);
-  stream.insert(stream.end(), bytes, bytes + sizeof event);
+  byte_formats::append_input_record(stream, sizeof(input_event),
+                                    static_cast<std::uint16_t>(type),
+                                    static_cast<std::uint16_t>(code), value);
 }
 
 Bytes touch_and_release() {

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "byte_formats.h"
 #include "frame_pattern.h"
 
 namespace {
@@ -156,28 +157,16 @@ std::vector<std::string> open_files(Rig &rig) {
 
 // ---- touch steps
 
-// One record in the player's own struct input_event layout: the time
-// fields (zero here) fill all but the last 8 bytes.
-void append_event(std::vector<unsigned char> &bytes, int size, int type,
-                  int code, int value) {
-  const std::size_t at = bytes.size() + static_cast<std::size_t>(size) - 8;
-  bytes.resize(bytes.size() + static_cast<std::size_t>(size), 0);
-  const auto type16 = static_cast<std::uint16_t>(type);
-  const auto code16 = static_cast<std::uint16_t>(code);
-  const auto value32 = static_cast<std::int32_t>(value);
-  std::memcpy(&bytes[at], &type16, 2);
-  std::memcpy(&bytes[at + 2], &code16, 2);
-  std::memcpy(&bytes[at + 4], &value32, 4);
-}
-
 // Sends records in one write, as a driver delivers a report at once.
 void send(Rig &rig, const std::vector<std::array<int, 3>> &events) {
   if (rig.board.touch_fd == -1)
     throw StepError{"there is no touch device"};
   std::vector<unsigned char> bytes;
   for (const auto &event : events)
-    append_event(bytes, rig.options.input_event_size, event[0], event[1],
-                 event[2]);
+    byte_formats::append_input_record(
+        bytes, static_cast<std::size_t>(rig.options.input_event_size),
+        static_cast<std::uint16_t>(event[0]),
+        static_cast<std::uint16_t>(event[1]), event[2]);
   if (write(rig.board.touch_fd, bytes.data(), bytes.size()) !=
       static_cast<ssize_t>(bytes.size()))
     throw StepError{std::string("write: ") + std::strerror(errno)};

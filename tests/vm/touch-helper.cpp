@@ -14,6 +14,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "byte_formats.h"
+
 namespace {
 
 constexpr int panel_max_x = 1023;
@@ -21,11 +23,12 @@ constexpr int panel_max_y = 599;
 constexpr char device_name[] = "vm-touch";
 
 bool emit(int fd, int type, int code, int value) {
-  input_event event{};
-  event.type = static_cast<__u16>(type);
-  event.code = static_cast<__u16>(code);
-  event.value = value;
-  return write(fd, &event, sizeof event) == static_cast<ssize_t>(sizeof event);
+  byte_formats::Bytes record;
+  byte_formats::append_input_record(record, sizeof(input_event),
+                                    static_cast<std::uint16_t>(type),
+                                    static_cast<std::uint16_t>(code), value);
+  return write(fd, record.data(), record.size()) ==
+         static_cast<ssize_t>(record.size());
 }
 
 bool setup_axis(int fd, int code, int maximum) {

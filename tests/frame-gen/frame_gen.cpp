@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_formats.h"
 #include "frame_pattern.h"
 
 namespace {
@@ -18,38 +19,10 @@ using frame_pattern::frame_pixel;
 using frame_pattern::screen_height;
 using frame_pattern::screen_width;
 
-void put_le32(std::vector<unsigned char> &bytes, std::size_t at,
-              std::uint32_t value) {
-  for (int b = 0; b < 4; ++b)
-    bytes[at + b] = static_cast<unsigned char>(value >> (8 * b));
-}
-
 std::vector<unsigned char> frame_bmp(int number, int width, int height) {
-  const int pad = (4 - (3 * width) % 4) % 4;
-  const std::size_t data_size =
-      static_cast<std::size_t>(3 * width + pad) * height;
-  std::vector<unsigned char> bytes(54, 0);
-  bytes[0] = 'B';
-  bytes[1] = 'M';
-  put_le32(bytes, 2, static_cast<std::uint32_t>(54 + data_size));
-  put_le32(bytes, 10, 54);
-  put_le32(bytes, 14, 40);
-  put_le32(bytes, 18, static_cast<std::uint32_t>(width));
-  put_le32(bytes, 22, static_cast<std::uint32_t>(height));
-  bytes[26] = 1;
-  bytes[28] = 24;
-  put_le32(bytes, 34, static_cast<std::uint32_t>(data_size));
-  bytes.reserve(54 + data_size);
-  for (int row = height - 1; row >= 0; --row) {
-    for (int col = 0; col < width; ++col) {
-      const std::uint32_t rgb = frame_pixel(number, row, col);
-      bytes.push_back(static_cast<unsigned char>(rgb));
-      bytes.push_back(static_cast<unsigned char>(rgb >> 8));
-      bytes.push_back(static_cast<unsigned char>(rgb >> 16));
-    }
-    bytes.insert(bytes.end(), pad, 0);
-  }
-  return bytes;
+  return byte_formats::bmp_file(width, height, [number](int row, int col) {
+    return frame_pixel(number, row, col);
+  });
 }
 
 int write_frames(const std::string &dir, int count, int width, int height) {

@@ -1,3 +1,4 @@
+// Frame numbering and naming of the frame loop.
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>

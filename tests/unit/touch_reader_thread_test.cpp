@@ -1,4 +1,4 @@
-// The reader thread on a pipe standing for the touch device.
+// The touch reader thread on a pipe standing for the touch device.
 #include <chrono>
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "byte_formats.h"
 #include "touch.h"
 
 using testing::internal::CaptureStderr;
@@ -17,12 +18,11 @@ using testing::internal::GetCapturedStdout;
 namespace {
 
 std::vector<unsigned char> record(int type, int code, int value) {
-  input_event event{};
-  event.type = static_cast<__u16>(type);
-  event.code = static_cast<__u16>(code);
-  event.value = value;
-  const auto *bytes = reinterpret_cast<const unsigned char *>(&event);
-  return {bytes, bytes + sizeof event};
+  byte_formats::Bytes bytes;
+  byte_formats::append_input_record(bytes, sizeof(input_event),
+                                    static_cast<std::uint16_t>(type),
+                                    static_cast<std::uint16_t>(code), value);
+  return bytes;
 }
 
 void send(int fd, const std::vector<unsigned char> &bytes) {

@@ -1,3 +1,4 @@
+// The touch handler on single records: scaling, touch, release and noise.
 #include <climits>
 #include <gtest/gtest.h>
 #include <string>

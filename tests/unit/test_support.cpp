@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <unistd.h>
 
-TempFile::TempFile(const std::vector<unsigned char> &bytes) {
+TempFile::TempFile(const Bytes &bytes) {
   char name[] = "/tmp/frame-test-XXXXXX";
   const int fd = mkstemp(name);
   if (fd == -1)

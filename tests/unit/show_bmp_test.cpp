@@ -1,0 +1,196 @@
+// Drawing frames onto a screen in memory, and every way a frame file fails.
+#include <climits>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+
+#include "show_bmp.h"
+#include "test_support.h"
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+std::string size_line(int width, int height) {
+  char line[96];
+  std::snprintf(line, sizeof line, "图像宽度：%d , 高度：%d \n", width, height);
+  return line;
+}
+
+// Runs show on `path` and returns what it printed.
+std::string show_printing(int x, int y, const char *path, int &result) {
+  CaptureStdout();
+  result = show(x, y, path);
+  return GetCapturedStdout();
+}
+
+struct DrawCase {
+  int width, height, x, y;
+};
+
+std::ostream &operator<<(std::ostream &out, const DrawCase &c) {
+  return out << c.width << "x" << c.height << " at (" << c.x << "," << c.y
+             << ")";
+}
+
+// Every screen pixel: image pixel (i, j) where the image covers the
+// screen, the old value everywhere else.
+testing::AssertionResult drew_exactly(const FakeScreen &screen,
+                                      const DrawCase &c) {
+  for (int row = 0; row < lcd_height; ++row)
+    for (int col = 0; col < lcd_width; ++col) {
+      const int i = row - c.y, j = col - c.x;
+      const bool inside = i >= 0 && i < c.height && j >= 0 && j < c.width;
+      const std::uint32_t wanted =
+          inside ? position_colour(i, j) : FakeScreen::untouched;
+      if (screen.at(row, col) != wanted)
+        return testing::AssertionFailure()
+               << c << ": screen row " << row << " col " << col << " holds "
+               << std::hex << screen.at(row, col) << ", not " << wanted;
+    }
+  return testing::AssertionSuccess();
+}
+
+std::vector<DrawCase> drawing_cases() {
+  std::vector<DrawCase> cases = {
+      {800, 480, 0, 0},  // fills the screen, first file row at the bottom
+      {801, 480, 0, 0},  // 1, 2 and 3 padding bytes a row: only the
+      {802, 480, 0, 0},  // first 800 columns show
+      {803, 480, 0, 0},  //
+      {1024, 600, 0, 0}, // larger: its top-left corner
+      {800, 480, 100, 50},
+      // Small odd sizes, also cut off at the right and bottom edges.
+      {7, 5, 0, 0},
+      {1, 1, 3, 3},
+      {13, 9, 795, 476},
+      {5, 2, 800, 0},
+  };
+  // Row lengths around the eight-pixel steps of the fast conversion, its
+  // tail, and unaligned screen addresses, from the left and cut off at it.
+  for (int width = 1; width <= 26; ++width)
+    for (int x : {0, 3, -5})
+      cases.push_back({width, 3, x, 1});
+  return cases;
+}
+
+} // namespace
+
+TEST(PixelHelpers, ConvertsBgrAndPadsRows) {
+  const unsigned char bgr[] = {0x11, 0x22, 0x33};
+  EXPECT_EQ(bgr_to_pixel(bgr), 0x00332211u);
+  const unsigned char white[] = {0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(bgr_to_pixel(white), 0x00FFFFFFu);
+  EXPECT_EQ(row_padding(800), 0);
+  EXPECT_EQ(row_padding(801), 1);
+  EXPECT_EQ(row_padding(802), 2);
+  EXPECT_EQ(row_padding(803), 3);
+  EXPECT_EQ(pixel_data_size(801, 2), 2 * 2404);
+  EXPECT_EQ(pixel_data_size(INT_MAX, INT_MAX), INT64_MAX);
+  EXPECT_GT(pixel_data_size(INT_MAX, 1), max_pixel_data_bytes);
+}
+
+TEST(Show, DrawsEveryImagePixelOnScreenAndNothingElse) {
+  for (const DrawCase &c : drawing_cases()) {
+    FakeScreen screen;
+    TempFile file(bmp_file(c.width, c.height, position_colour));
+    int result = -1;
+    show_printing(c.x, c.y, file.path(), result);
+    EXPECT_EQ(result, 0) << c;
+    EXPECT_TRUE(drew_exactly(screen, c));
+  }
+}
+
+TEST(Show, ReportsTheSizeAndTheBytesRead) {
+  FakeScreen screen;
+  TempFile file(bmp_file(801, 3, position_colour));
+  int result = -1;
+  EXPECT_EQ(show_printing(0, 0, file.path(), result),
+            size_line(801, 3) + "ret = 7212\n");
+  EXPECT_EQ(result, 0);
+}
+
+TEST(Show, UnreadableFilesFailWithTheirLineAndKeepTheScreen) {
+  FakeScreen screen;
+  int result = 0;
+  EXPECT_EQ(show_printing(0, 0, "/nonexistent/Frame1.bmp", result),
+            "open failed !\n");
+  EXPECT_EQ(result, -1);
+
+  auto bytes = bmp_file(8, 8, position_colour);
+  for (std::size_t cut : {0u, 10u, 14u, 30u, 53u}) {
+    TempFile truncated({bytes.begin(), bytes.begin() + cut});
+    EXPECT_EQ(show_printing(0, 0, truncated.path(), result), "read failed !\n")
+        << "cut at " << cut;
+    EXPECT_EQ(result, -1);
+  }
+  EXPECT_TRUE(screen.all_untouched());
+}
+
+TEST(Show, ImpossibleSizesAreRefusedAfterTheSizeLine) {
+  FakeScreen screen;
+  const struct {
+    int width, height;
+  } cases[] = {{0, 480},     {800, 0},           {-800, 480},    {800, -480},
+               {INT_MIN, 1}, {INT_MAX, INT_MAX}, {100000, 1000}, {4000, 6000}};
+  for (const auto &c : cases) {
+    TempFile file(bmp_header(c.width, c.height));
+    int result = 0;
+    EXPECT_EQ(show_printing(0, 0, file.path(), result),
+              size_line(c.width, c.height) + "bad size !\n");
+    EXPECT_EQ(result, -1);
+  }
+  EXPECT_TRUE(screen.all_untouched());
+}
+
+TEST(Show, ShortPixelDataDrawsWhatWasReadAndBlackForTheRest) {
+  FakeScreen screen;
+  auto bytes = bmp_file(800, 480, [](int, int) { return 0x00FFFFFFu; });
+  // Keep the file's first ten rows: the bottom ten rows of the image.
+  bytes.resize(54 + 10 * 2400 + 5);
+  TempFile file(bytes);
+  int result = -1;
+  EXPECT_EQ(show_printing(0, 0, file.path(), result),
+            size_line(800, 480) + "ret = 24005\n");
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(screen.at(479, 0), 0x00FFFFFFu);
+  EXPECT_EQ(screen.at(470, 799), 0x00FFFFFFu);
+  EXPECT_EQ(screen.at(469, 0), 0x00FFFFFFu); // one pixel plus two bytes
+  EXPECT_EQ(screen.at(469, 1), 0x0000FFFFu);
+  EXPECT_EQ(screen.at(469, 2), 0u);
+  EXPECT_EQ(screen.at(0, 0), 0u);
+}
+
+TEST(Show, NeverWritesWithoutAMappedScreen) {
+  TempFile file(bmp_file(4, 4, position_colour));
+  ASSERT_EQ(mmap_lcd, nullptr);
+  EXPECT_EQ(show(0, 0, file.path()), -1);
+}
+
+TEST(Show, ThousandsOfCallsLeaveNoDescriptorOpen) {
+  FakeScreen screen;
+  TempFile good(bmp_file(16, 16, position_colour));
+  TempFile bad_size(bmp_header(0, 0));
+  TempFile truncated({'B', 'M', 0, 0});
+  const int before = open_descriptor_count();
+  ASSERT_GT(before, 0);
+  CaptureStdout();
+  for (int i = 0; i < 5000; ++i) {
+    const char *paths[] = {good.path(), bad_size.path(), truncated.path(),
+                           "/nonexistent.bmp"};
+    show(0, 0, paths[i % 4]);
+  }
+  GetCapturedStdout();
+  EXPECT_EQ(open_descriptor_count(), before);
+}
+
+TEST(InitLcd, MissingDeviceFailsWithoutAMapping) {
+  if (access("/dev/fb0", F_OK) == 0)
+    GTEST_SKIP() << "this machine has a framebuffer at /dev/fb0";
+  CaptureStdout();
+  EXPECT_EQ(init_lcd(), -1);
+  EXPECT_EQ(GetCapturedStdout(), "open failed !\n");
+  EXPECT_EQ(fd_lcd, -1);
+  EXPECT_EQ(mmap_lcd, nullptr);
+}
