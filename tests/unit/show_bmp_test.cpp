@@ -91,55 +91,53 @@ TEST(PixelHelpers, ConvertsBgrAndPadsRows) {
   EXPECT_GT(pixel_data_size(INT_MAX, 1), max_pixel_data_bytes);
 }
 
-TEST(Show, DrawsEveryImagePixelOnScreenAndNothingElse) {
+TEST(Show, ReportsAndDrawsEveryImagePixelOnScreenAndNothingElse) {
   for (const DrawCase &c : drawing_cases()) {
     FakeScreen screen;
     TempFile file(bmp_file(c.width, c.height, position_colour));
     int result = -1;
-    show_printing(c.x, c.y, file.path(), result);
+    const std::string bytes_read =
+        std::to_string(pixel_data_size(c.width, c.height));
+    EXPECT_EQ(show_printing(c.x, c.y, file.path(), result),
+              size_line(c.width, c.height) + "ret = " + bytes_read + "\n")
+        << c;
     EXPECT_EQ(result, 0) << c;
     EXPECT_TRUE(drew_exactly(screen, c));
   }
 }
 
-TEST(Show, ReportsTheSizeAndTheBytesRead) {
-  FakeScreen screen;
-  TempFile file(bmp_file(801, 3, position_colour));
-  int result = -1;
-  EXPECT_EQ(show_printing(0, 0, file.path(), result),
-            size_line(801, 3) + "ret = 7212\n");
-  EXPECT_EQ(result, 0);
-}
+TEST(Show, RefusedFramesPrintTheirLineAndKeepTheScreen) {
+  struct Refused {
+    std::string what;
+    Bytes bytes;
+    std::string printed;
+  };
+  std::vector<Refused> cases;
+  // Headers that end early.
+  const Bytes whole = bmp_file(8, 8, position_colour);
+  for (std::size_t cut : {0u, 10u, 14u, 30u, 53u})
+    cases.push_back({"cut at " + std::to_string(cut),
+                     {whole.begin(), whole.begin() + cut},
+                     "read failed !\n"});
+  // Sizes that are impossible or beyond the 64 MiB limit.
+  const struct {
+    int width, height;
+  } sizes[] = {{0, 480},     {800, 0},           {-800, 480},    {800, -480},
+               {INT_MIN, 1}, {INT_MAX, INT_MAX}, {100000, 1000}, {4000, 6000}};
+  for (const auto &size : sizes)
+    cases.push_back({"declared " + size_line(size.width, size.height),
+                     bmp_header(size.width, size.height),
+                     size_line(size.width, size.height) + "bad size !\n"});
 
-TEST(Show, UnreadableFilesFailWithTheirLineAndKeepTheScreen) {
   FakeScreen screen;
   int result = 0;
   EXPECT_EQ(show_printing(0, 0, "/nonexistent/Frame1.bmp", result),
             "open failed !\n");
   EXPECT_EQ(result, -1);
-
-  auto bytes = bmp_file(8, 8, position_colour);
-  for (std::size_t cut : {0u, 10u, 14u, 30u, 53u}) {
-    TempFile truncated({bytes.begin(), bytes.begin() + cut});
-    EXPECT_EQ(show_printing(0, 0, truncated.path(), result), "read failed !\n")
-        << "cut at " << cut;
-    EXPECT_EQ(result, -1);
-  }
-  EXPECT_TRUE(screen.all_untouched());
-}
-
-TEST(Show, ImpossibleSizesAreRefusedAfterTheSizeLine) {
-  FakeScreen screen;
-  const struct {
-    int width, height;
-  } cases[] = {{0, 480},     {800, 0},           {-800, 480},    {800, -480},
-               {INT_MIN, 1}, {INT_MAX, INT_MAX}, {100000, 1000}, {4000, 6000}};
-  for (const auto &c : cases) {
-    TempFile file(bmp_header(c.width, c.height));
-    int result = 0;
-    EXPECT_EQ(show_printing(0, 0, file.path(), result),
-              size_line(c.width, c.height) + "bad size !\n");
-    EXPECT_EQ(result, -1);
+  for (const Refused &c : cases) {
+    TempFile file(c.bytes);
+    EXPECT_EQ(show_printing(0, 0, file.path(), result), c.printed) << c.what;
+    EXPECT_EQ(result, -1) << c.what;
   }
   EXPECT_TRUE(screen.all_untouched());
 }
