@@ -33,7 +33,8 @@ that failed too; `none` is anything but a frame. Steps of the booted board:
   expect-log TEXT           a log line containing TEXT, after the last match
   expect-absent TEXT        no log line so far contains TEXT
   expect-console TEXT       a serial console line containing TEXT
-  expect-same NAME          the screen is exactly snapshot NAME
+  expect-same NAME [MS]     the screen is exactly snapshot NAME (in every
+                            dump for MS)
   expect-restart SECONDS    after `kill`, the log notes a new start within
                             SECONDS of the kill
 """
@@ -127,7 +128,6 @@ class Guest:
         self.qemu = subprocess.Popen(args, stdin=subprocess.DEVNULL)
         deadline = self.started + 10
         self.qmp = connect(sockets["qmp"], deadline).makefile("rw")
-        self.events = []
         self.qmp.readline()
         self.qmp_call("qmp_capabilities")
         self.serial = connect(sockets["serial"], deadline)
@@ -167,19 +167,16 @@ class Guest:
         self.qmp.flush()
         while True:
             reply = json.loads(self.qmp.readline())
-            if "event" in reply:
-                self.events.append(reply["event"])
             if "return" in reply or "error" in reply:
                 check("error" not in reply, "QMP %s: %s" % (command, reply))
                 return reply["return"]
 
-    def qmp_event(self, name):
-        """Waits for QMP event `name`, which comes between replies."""
-        def seen():
-            self.qmp_call("query-status")
-            return True if name in self.events else None
-        self.wait_for(seen, "no QMP event " + name)
-        self.events.remove(name)
+    def device_gone(self, device_id):
+        """Waits until QEMU has let go of a device that was unplugged."""
+        def gone():
+            children = self.qmp_call("qom-list", path="/machine/peripheral")
+            return None if any(c["name"] == device_id for c in children) else True
+        self.wait_for(gone, "device %s is still there" % device_id)
 
     # ---- what the host sees
 
@@ -328,7 +325,7 @@ class Scenario:
 
     def step_pull(self, rest):
         self.guest.qmp_call("device_del", id="udisk")
-        self.guest.qmp_event("DEVICE_DELETED")
+        self.guest.device_gone("udisk")
 
     # ---- the touchscreen
 
@@ -445,10 +442,20 @@ class Scenario:
         check(False, "screen shows %s, not %s (see %s)" % (shown, wanted, failed))
 
     def step_expect_same(self, rest):
-        with open(os.path.join(self.workdir, rest + ".ppm"), "rb") as f:
+        """Every screen dump, 0.1 s apart for MS, is exactly snapshot NAME:
+        a blinking cursor cannot hide between two dumps."""
+        name, duration = take_text(rest, word=True)
+        with open(os.path.join(self.workdir, name + ".ppm"), "rb") as f:
             wanted = f.read()
-        with open(self.guest.screen("expect-same"), "rb") as f:
-            check(f.read() == wanted, "the screen is not snapshot " + rest)
+        until = time.monotonic() + int(duration or 0) / 1000
+        while True:
+            path = self.guest.screen("expect-same")
+            with open(path, "rb") as f:
+                check(f.read() == wanted, "the screen is not snapshot %s "
+                      "(see %s)" % (name, path))
+            if time.monotonic() >= until:
+                return
+            time.sleep(0.1)
 
     # ---- the player as the shell sees it
 

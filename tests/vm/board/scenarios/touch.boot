@@ -24,10 +24,11 @@ expect-line get_xy:(400,240)
 settle 1000
 expect-frame last-drawn
 snap after-release
+expect-same after-release 2000
 
 # Twice the blanking interval: the helper keeps the LCD on and untouched.
 wait 20000
-expect-same after-release
+expect-same after-release 2000
 expect-count "open failed !" 0
 expect-count "read failed !" 0
 expect-absent "player exited"
