@@ -1,8 +1,13 @@
 // Drawing frames onto a screen in memory, and every way a frame file fails.
+#include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "show_bmp.h"
@@ -158,6 +163,46 @@ TEST(Show, ShortPixelDataDrawsWhatWasReadAndBlackForTheRest) {
   EXPECT_EQ(screen.at(469, 1), 0x0000FFFFu);
   EXPECT_EQ(screen.at(469, 2), 0u);
   EXPECT_EQ(screen.at(0, 0), 0u);
+}
+
+// A frame that arrives through a FIFO in pieces of `chunk` bytes, as from
+// a pipe or a slow disk; a writer that stops at `stop_at` is a file cut
+// short.
+struct PiecewiseCase {
+  std::size_t chunk, stop_at;
+};
+
+TEST(Show, PixelDataArrivingInPiecesIsReadToTheEnd) {
+  const auto bytes = bmp_file(800, 480, position_colour);
+  const std::string fifo = "/tmp/frame-test-fifo-" + std::to_string(getpid());
+  // A reader that stops early must fail the checks, not kill the test.
+  const auto old_handler = std::signal(SIGPIPE, SIG_IGN);
+  for (const PiecewiseCase c :
+       {PiecewiseCase{4096, bytes.size()}, PiecewiseCase{100000, bytes.size()},
+        PiecewiseCase{100000, 54 + 2400 * 5}}) {
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+      const int fd = open(fifo.c_str(), O_WRONLY);
+      for (std::size_t at = 0; fd != -1 && at < c.stop_at; at += c.chunk)
+        if (write(fd, bytes.data() + at, std::min(c.chunk, c.stop_at - at)) < 0)
+          break;
+      close(fd);
+    });
+    FakeScreen screen;
+    int result = -1;
+    const std::string printed = show_printing(0, 0, fifo.c_str(), result);
+    writer.join();
+    unlink(fifo.c_str());
+    EXPECT_EQ(printed, size_line(800, 480) +
+                           "ret = " + std::to_string(c.stop_at - 54) + "\n")
+        << "chunks of " << c.chunk;
+    EXPECT_EQ(result, 0);
+    // The top screen row comes from the file's last row.
+    const bool whole = c.stop_at == bytes.size();
+    EXPECT_EQ(screen.at(0, 799), whole ? position_colour(0, 799) : 0u);
+    EXPECT_EQ(screen.at(479, 0), position_colour(479, 0));
+  }
+  std::signal(SIGPIPE, old_handler);
 }
 
 TEST(Show, NeverWritesWithoutAMappedScreen) {
