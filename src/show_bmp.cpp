@@ -13,6 +13,20 @@
 #include <unistd.h>
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <tmmintrin.h>
+#define FRAME_PLAYER_SSSE3 1
+#endif
+// Advanced SIMD is part of 64-bit ARM. On 32-bit ARM the baseline lacks
+// it, so only the converter is built for it and used where the processor
+// says it has it; soft-float builds and cores before ARMv7 have none.
+#if defined(__GNUC__) && defined(__aarch64__)
+#include <arm_neon.h>
+#define FRAME_PLAYER_NEON_TARGET
+#elif defined(__GNUC__) && defined(__arm__) && __ARM_ARCH >= 7 &&              \
+    !defined(__SOFTFP__)
+#include <arm_neon.h>
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#define FRAME_PLAYER_NEON_TARGET __attribute__((target("fpu=neon")))
 #endif
 
 int fd_lcd = -1;
@@ -90,10 +104,7 @@ void convert_row_by_words(const unsigned char *src, std::uint32_t *dst,
     dst[k] = bgr_to_pixel(src);
 }
 
-using RowConverter = void (*)(const unsigned char *src, std::uint32_t *dst,
-                              int count);
-
-#if defined(__GNUC__) && defined(__x86_64__)
+#ifdef FRAME_PLAYER_SSSE3
 // The x86-64 baseline has no byte shuffle, but nearly every such processor
 // does; with it, one shuffle turns four pixels into four screen words and
 // converting costs about as much as copying.
@@ -118,14 +129,38 @@ convert_row_by_shuffles(const unsigned char *src, std::uint32_t *dst,
 }
 #endif
 
-// Chosen at run time rather than by the loader (ifunc), whose early
-// resolver call the thread sanitizer does not survive.
-RowConverter row_converter() {
-#if defined(__GNUC__) && defined(__x86_64__)
-  if (__builtin_cpu_supports("ssse3"))
-    return convert_row_by_shuffles;
+#ifdef FRAME_PLAYER_NEON_TARGET
+// One de-interleaving load puts 16 pixels' blue, green and red bytes into
+// three registers; one interleaving store writes them back with a zero
+// fourth byte: 16 screen words, with no shuffle at all.
+FRAME_PLAYER_NEON_TARGET void
+convert_row_by_neon(const unsigned char *src, std::uint32_t *dst, int count) {
+  int k = 0;
+  for (; k + 16 <= count; k += 16, src += 48) {
+    const uint8x16x3_t bgr = vld3q_u8(src);
+    const uint8x16x4_t words = {
+        {bgr.val[0], bgr.val[1], bgr.val[2], vdupq_n_u8(0)}};
+    vst4q_u8(reinterpret_cast<std::uint8_t *>(dst + k), words);
+  }
+  // Half a step for a tail of 8 to 15 pixels.
+  if (k + 8 <= count) {
+    const uint8x8x3_t bgr = vld3_u8(src);
+    const uint8x8x4_t words = {
+        {bgr.val[0], bgr.val[1], bgr.val[2], vdup_n_u8(0)}};
+    vst4_u8(reinterpret_cast<std::uint8_t *>(dst + k), words);
+    k += 8;
+    src += 24;
+  }
+  convert_row_by_words(src, dst + k, count - k);
+}
 #endif
-  return convert_row_by_words;
+
+// Chosen once per process, from this table, rather than by the loader
+// (ifunc), whose early resolver call the thread sanitizer does not survive.
+RowConverter chosen_row_converter() {
+  static const RowConverter chosen =
+      choose_row_converter(cpu_features()).convert;
+  return chosen;
 }
 
 // Bytes of one file row: three per pixel, padded to a multiple of four.
@@ -133,10 +168,13 @@ std::int64_t file_row_bytes(int width) {
   return std::int64_t{3} * width + row_padding(width);
 }
 
+} // namespace
+
 // Converts and draws in one pass, straight from the bottom-up file rows to
 // the top-down screen rows. Only positions that lie both inside the image
 // and on the screen are written; everything else keeps its old value.
-void draw(const unsigned char *data, int width, int height, int x, int y) {
+void draw_rows(const unsigned char *data, int width, int height, int x, int y,
+               RowConverter convert) {
   const std::int64_t col_begin = std::max<std::int64_t>(0, -std::int64_t{x});
   const std::int64_t col_end =
       std::min<std::int64_t>({width, lcd_width, std::int64_t{lcd_width} - x});
@@ -147,12 +185,18 @@ void draw(const unsigned char *data, int width, int height, int x, int y) {
     return;
   const std::int64_t stride = file_row_bytes(width);
   const int count = static_cast<int>(col_end - col_begin);
-  const RowConverter convert_row = row_converter();
   for (std::int64_t i = row_begin; i < row_end; ++i) {
     const unsigned char *src = data + (height - 1 - i) * stride + 3 * col_begin;
     std::uint32_t *dst = mmap_lcd + (y + i) * lcd_width + x + col_begin;
-    convert_row(src, dst, count);
+    convert(src, dst, count);
   }
+}
+
+namespace {
+
+// Draws with the converter that suits this processor best.
+void draw(const unsigned char *data, int width, int height, int x, int y) {
+  draw_rows(data, width, height, x, y, chosen_row_converter());
 }
 
 // Everything after a successful open; the caller closes the file.
@@ -206,6 +250,41 @@ std::int64_t pixel_data_size(int width, int height) {
       row_magnitude > INT64_MAX / (height < 0 ? -std::int64_t{height} : height))
     return INT64_MAX;
   return row_bytes * height;
+}
+
+const RowConverterEntry row_converters[] = {
+#ifdef FRAME_PLAYER_SSSE3
+    {"ssse3", cpu_has_ssse3, convert_row_by_shuffles},
+#endif
+#ifdef FRAME_PLAYER_NEON_TARGET
+    {"neon", cpu_has_neon, convert_row_by_neon},
+#endif
+    {"words", 0, convert_row_by_words},
+};
+const int row_converter_count =
+    static_cast<int>(sizeof row_converters / sizeof row_converters[0]);
+
+unsigned cpu_features() {
+  unsigned features = 0;
+#ifdef FRAME_PLAYER_SSSE3
+  if (__builtin_cpu_supports("ssse3"))
+    features |= cpu_has_ssse3;
+#endif
+#if defined(FRAME_PLAYER_NEON_TARGET) && defined(__aarch64__)
+  features |= cpu_has_neon;
+#elif defined(FRAME_PLAYER_NEON_TARGET)
+  if (getauxval(AT_HWCAP) & HWCAP_NEON)
+    features |= cpu_has_neon;
+#endif
+  return features;
+}
+
+const RowConverterEntry &choose_row_converter(unsigned features) {
+  int i = 0;
+  // The last entry needs nothing, so the search ends there at the latest.
+  while ((row_converters[i].needs & ~features) != 0)
+    ++i;
+  return row_converters[i];
 }
 
 int init_lcd() {

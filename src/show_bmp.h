@@ -28,3 +28,33 @@ inline std::uint32_t bgr_to_pixel(const unsigned char *bgr) {
   return std::uint32_t{bgr[0]} | std::uint32_t{bgr[1]} << 8 |
          std::uint32_t{bgr[2]} << 16;
 }
+
+// Converts `count` packed blue, green, red pixels into screen words.
+using RowConverter = void (*)(const unsigned char *src, std::uint32_t *dst,
+                              int count);
+
+// Processor features that a row converter may need, as bits.
+constexpr unsigned cpu_has_ssse3 = 1u << 0;
+constexpr unsigned cpu_has_neon = 1u << 1;
+
+struct RowConverterEntry {
+  const char *name;
+  unsigned needs; // cpu_has_* bits the processor must have
+  RowConverter convert;
+};
+
+// The converters built into this program, fastest first; the last one,
+// a word at a time, needs nothing and produces the reference result.
+extern const RowConverterEntry row_converters[];
+extern const int row_converter_count;
+
+// Features of the processor the program runs on.
+unsigned cpu_features();
+// The first converter in the table that `features` can run.
+const RowConverterEntry &choose_row_converter(unsigned features);
+
+// Draws the bottom-up pixel rows `data` of a width x height frame with its
+// top-left pixel at screen column x, row y, converting each row with
+// `convert`. Positions off the image or off the screen are left alone.
+void draw_rows(const unsigned char *data, int width, int height, int x, int y,
+               RowConverter convert);

@@ -39,17 +39,19 @@ std::ostream &operator<<(std::ostream &out, const DrawCase &c) {
 // screen, the old value everywhere else.
 testing::AssertionResult drew_exactly(const FakeScreen &screen,
                                       const DrawCase &c) {
-  for (int row = 0; row < lcd_height; ++row)
+  for (int row = 0; row < lcd_height; ++row) {
+    const std::uint32_t *words = screen.row_words(row);
     for (int col = 0; col < lcd_width; ++col) {
       const int i = row - c.y, j = col - c.x;
       const bool inside = i >= 0 && i < c.height && j >= 0 && j < c.width;
       const std::uint32_t wanted =
           inside ? position_colour(i, j) : FakeScreen::untouched;
-      if (screen.at(row, col) != wanted)
+      if (words[col] != wanted)
         return testing::AssertionFailure()
                << c << ": screen row " << row << " col " << col << " holds "
-               << std::hex << screen.at(row, col) << ", not " << wanted;
+               << std::hex << words[col] << ", not " << wanted;
     }
+  }
   return testing::AssertionSuccess();
 }
 
@@ -67,12 +69,28 @@ std::vector<DrawCase> drawing_cases() {
       {13, 9, 795, 476},
       {5, 2, 800, 0},
   };
-  // Row lengths around the eight-pixel steps of the fast conversion, its
-  // tail, and unaligned screen addresses, from the left and cut off at it.
-  for (int width = 1; width <= 26; ++width)
+  // Row lengths around the 8- and 16-pixel steps of the fast converters
+  // (two whole 16-pixel steps, a half step and a tail fit in 47), and
+  // unaligned screen addresses, from the left and cut off at it.
+  for (int width = 1; width <= 50; ++width)
     for (int x : {0, 3, -5})
       cases.push_back({width, 3, x, 1});
   return cases;
+}
+
+// The converters this processor can run; the word converter, which needs
+// nothing, is always among them.
+std::vector<RowConverterEntry> runnable_converters() {
+  const unsigned features = cpu_features();
+  std::vector<RowConverterEntry> runnable;
+  for (int i = 0; i < row_converter_count; ++i)
+    if ((row_converters[i].needs & ~features) == 0)
+      runnable.push_back(row_converters[i]);
+  return runnable;
+}
+
+const RowConverterEntry &word_converter() {
+  return row_converters[row_converter_count - 1];
 }
 
 } // namespace
@@ -140,6 +158,73 @@ TEST(Show, RefusedFramesPrintTheirLineAndKeepTheScreen) {
     EXPECT_EQ(result, -1) << c.what;
   }
   EXPECT_TRUE(screen.all_untouched());
+}
+
+TEST(RowConverters, EachDrawsExactlyWhatTheWordConverterDraws) {
+  std::string checked;
+  for (const RowConverterEntry &converter : runnable_converters())
+    checked += std::string(" ") + converter.name;
+  std::printf("row converters this processor runs:%s\n", checked.c_str());
+
+  for (const DrawCase &c : drawing_cases()) {
+    const Bytes file = bmp_file(c.width, c.height, position_colour);
+    const unsigned char *pixels =
+        file.data() + byte_formats::bmp_classic_data_offset;
+    FakeScreen reference;
+    draw_rows(pixels, c.width, c.height, c.x, c.y, word_converter().convert);
+    EXPECT_TRUE(drew_exactly(reference, c));
+    for (const RowConverterEntry &converter : runnable_converters()) {
+      FakeScreen screen;
+      draw_rows(pixels, c.width, c.height, c.x, c.y, converter.convert);
+      EXPECT_TRUE(screen == reference) << converter.name << ", " << c;
+    }
+  }
+}
+
+// Each converter reads exactly 3 * count bytes (the sanitizer build sees
+// any byte more, as the row ends where its allocation does) and writes
+// exactly count words, whatever the alignment of either side.
+TEST(RowConverters, StayWithinTheirRowAtAnyAlignment) {
+  constexpr std::uint32_t guard = 0xDEADBEEF;
+  for (const RowConverterEntry &converter : runnable_converters())
+    for (int count = 0; count <= 70; ++count)
+      for (int offset = 0; offset < 4; ++offset) {
+        Bytes src(offset + 3 * count);
+        for (std::size_t i = 0; i < src.size(); ++i)
+          src[i] = static_cast<unsigned char>(i * 151 + 7);
+        std::vector<std::uint32_t> dst(count + 2 + offset % 2, guard);
+        std::uint32_t *row = dst.data() + 1 + offset % 2;
+        converter.convert(src.data() + offset, row, count);
+        const auto where = testing::Message() << converter.name << ", " << count
+                                              << " pixels, offset " << offset;
+        EXPECT_EQ(row[-1], guard) << where;
+        EXPECT_EQ(row[count], guard) << where;
+        for (int k = 0; k < count; ++k)
+          ASSERT_EQ(row[k], bgr_to_pixel(&src[offset + 3 * k]))
+              << where << ", pixel " << k;
+      }
+}
+
+TEST(RowConverters, ChoiceFollowsTheProcessorFeatures) {
+  // What each build carries besides the word converter.
+#if defined(__x86_64__)
+  EXPECT_STREQ(row_converters[0].name, "ssse3");
+#elif defined(__aarch64__)
+  EXPECT_STREQ(choose_row_converter(cpu_features()).name, "neon");
+#elif defined(__arm__)
+  EXPECT_STREQ(row_converters[0].name, "neon");
+#endif
+  // A processor with none of the features gets the word converter, one
+  // without NEON never gets the NEON converter.
+  EXPECT_EQ(&choose_row_converter(0), &word_converter());
+  EXPECT_EQ(choose_row_converter(cpu_features() & ~cpu_has_neon).needs &
+                cpu_has_neon,
+            0u);
+  // Each converter is chosen on a processor with exactly what it needs.
+  for (int i = 0; i < row_converter_count; ++i)
+    EXPECT_EQ(&choose_row_converter(row_converters[i].needs),
+              &row_converters[i])
+        << row_converters[i].name;
 }
 
 TEST(Show, ShortPixelDataDrawsWhatWasReadAndBlackForTheRest) {
