@@ -31,6 +31,7 @@
 
 int fd_lcd = -1;
 std::uint32_t *mmap_lcd = nullptr;
+RowConverter row_converter_in_use = nullptr;
 
 namespace {
 
@@ -155,12 +156,12 @@ convert_row_by_neon(const unsigned char *src, std::uint32_t *dst, int count) {
 }
 #endif
 
-// Chosen once per process, from this table, rather than by the loader
-// (ifunc), whose early resolver call the thread sanitizer does not survive.
-RowConverter chosen_row_converter() {
-  static const RowConverter chosen =
-      choose_row_converter(cpu_features()).convert;
-  return chosen;
+// Chosen once, on the first frame, rather than by the loader (ifunc), whose
+// early resolver call the thread sanitizer does not survive.
+RowConverter row_converter() {
+  if (row_converter_in_use == nullptr)
+    row_converter_in_use = choose_row_converter(cpu_features()).convert;
+  return row_converter_in_use;
 }
 
 // Bytes of one file row: three per pixel, padded to a multiple of four.
@@ -168,13 +169,10 @@ std::int64_t file_row_bytes(int width) {
   return std::int64_t{3} * width + row_padding(width);
 }
 
-} // namespace
-
 // Converts and draws in one pass, straight from the bottom-up file rows to
 // the top-down screen rows. Only positions that lie both inside the image
 // and on the screen are written; everything else keeps its old value.
-void draw_rows(const unsigned char *data, int width, int height, int x, int y,
-               RowConverter convert) {
+void draw(const unsigned char *data, int width, int height, int x, int y) {
   const std::int64_t col_begin = std::max<std::int64_t>(0, -std::int64_t{x});
   const std::int64_t col_end =
       std::min<std::int64_t>({width, lcd_width, std::int64_t{lcd_width} - x});
@@ -185,18 +183,12 @@ void draw_rows(const unsigned char *data, int width, int height, int x, int y,
     return;
   const std::int64_t stride = file_row_bytes(width);
   const int count = static_cast<int>(col_end - col_begin);
+  const RowConverter convert_row = row_converter();
   for (std::int64_t i = row_begin; i < row_end; ++i) {
     const unsigned char *src = data + (height - 1 - i) * stride + 3 * col_begin;
     std::uint32_t *dst = mmap_lcd + (y + i) * lcd_width + x + col_begin;
-    convert(src, dst, count);
+    convert_row(src, dst, count);
   }
-}
-
-namespace {
-
-// Draws with the converter that suits this processor best.
-void draw(const unsigned char *data, int width, int height, int x, int y) {
-  draw_rows(data, width, height, x, y, chosen_row_converter());
 }
 
 // Everything after a successful open; the caller closes the file.

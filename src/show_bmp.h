@@ -52,9 +52,6 @@ extern const int row_converter_count;
 unsigned cpu_features();
 // The first converter in the table that `features` can run.
 const RowConverterEntry &choose_row_converter(unsigned features);
-
-// Draws the bottom-up pixel rows `data` of a width x height frame with its
-// top-left pixel at screen column x, row y, converting each row with
-// `convert`. Positions off the image or off the screen are left alone.
-void draw_rows(const unsigned char *data, int width, int height, int x, int y,
-               RowConverter convert);
+// The converter that drawing uses: null until the first frame is drawn,
+// then choose_row_converter(cpu_features()).
+extern RowConverter row_converter_in_use;

@@ -50,9 +50,7 @@ public:
     return words_.data() + static_cast<std::size_t>(row) * lcd_width;
   }
   bool all_untouched() const;
-  bool operator==(const FakeScreen &other) const {
-    return words_ == other.words_;
-  }
+  const std::vector<std::uint32_t> &words() const { return words_; }
 
 private:
   std::vector<std::uint32_t> words_;
