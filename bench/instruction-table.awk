@@ -1,4 +1,4 @@
-# Tabulates the guest's medians for bench/board-instructions. Input lines:
+# Tabulates the guest's counts for bench/board-instructions. Input lines:
 #   RUN FRAME METHOD... INSTRUCTIONS
 # Output: a Markdown table in thousands of instructions per frame, one
 # column per run, the largest difference between runs, and the ratio of
@@ -53,6 +53,6 @@ END {
     limit = frame[key] SUBSEP "limit"
     printf "%s %.2f %% | %.2f |\n", line, spread, mean[key] / mean[limit]
   }
-  printf "\nthousands of guest instructions per frame, medians of each run;" \
+  printf "\nthousands of guest instructions per frame, fewest of 41 calls;" \
     " the runs differ by at most %.2f %%\n", worst
 }
