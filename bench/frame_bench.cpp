@@ -5,11 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <map>
-#include <memory>
 #include <stb/stb_image.h>
 #include <string>
 #include <unistd.h>
@@ -138,10 +134,8 @@ std::vector<Entry> register_all(const std::string &dir,
   return entries;
 }
 
-// Everything between making the frame folder and removing it.
+// Everything between writing the frames and removing them.
 int benchmark_frames(const std::string &dir) {
-  if (!write_frames(dir))
-    return 1;
   std::uint32_t *anonymous = map_anonymous_screen();
   std::uint32_t *tmpfs = map_tmpfs_screen();
   if (anonymous == nullptr || tmpfs == nullptr) {
@@ -176,12 +170,5 @@ int main(int argc, char **argv) {
   if (benchmark::ReportUnrecognizedArguments(argc, argv))
     return 1;
 
-  char dir[] = "/tmp/frame-bench-XXXXXX";
-  if (mkdtemp(dir) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const int status = benchmark_frames(dir);
-  remove_frames(dir);
-  return status;
+  return with_frames(benchmark_frames);
 }

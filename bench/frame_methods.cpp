@@ -57,6 +57,8 @@ std::string frame_path(const std::string &dir, const FrameSize &size) {
   return dir + "/Frame" + frame_label(size) + ".bmp";
 }
 
+namespace {
+
 bool write_frames(const std::string &dir) {
   std::size_t largest_file = 0;
   for (const FrameSize &size : frame_sizes) {
@@ -75,10 +77,19 @@ bool write_frames(const std::string &dir) {
   return false;
 }
 
-void remove_frames(const std::string &dir) {
+} // namespace
+
+int with_frames(int (*body)(const std::string &dir)) {
+  char dir[] = "/tmp/frame-bench-XXXXXX";
+  if (mkdtemp(dir) == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
+  const int status = write_frames(dir) ? body(dir) : 1;
   for (const FrameSize &size : frame_sizes)
     unlink(frame_path(dir, size).c_str());
-  rmdir(dir.c_str());
+  rmdir(dir);
+  return status;
 }
 
 bool show_frame(const char *path) { return show(0, 0, path) == 0; }

@@ -14,12 +14,11 @@ constexpr FrameSize frame_sizes[] = {{800, 480}, {1024, 600}};
 std::string frame_label(const FrameSize &size); // e.g. "800x480"
 std::string frame_path(const std::string &dir, const FrameSize &size);
 
-// Writes a frame of each size into `dir` (held in the page cache) and
-// allocates the limit's buffer. Says why on stderr and returns false if
-// either fails.
-bool write_frames(const std::string &dir);
-// Removes the frames and `dir`.
-void remove_frames(const std::string &dir);
+// Makes a folder under /tmp, writes a frame of each size into it (held in
+// the page cache), allocates the limit's buffer, runs `body` on the folder
+// and removes it again. Returns body's status, or 1 after saying on stderr
+// what failed before it.
+int with_frames(int (*body)(const std::string &dir));
 
 // Each draws the frame at `path` onto mmap_lcd and says whether it could.
 using DrawFn = bool (*)(const char *path);

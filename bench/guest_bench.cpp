@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <functional>
@@ -131,13 +130,18 @@ bool count_rounds(const std::vector<Frame> &frames,
 
 int count_frames(const std::string &dir) {
   std::uint32_t *screen = map_anonymous_screen();
-  if (!write_frames(dir) || screen == nullptr)
+  if (screen == nullptr) {
+    std::perror("screen memory");
     return 1;
+  }
   std::vector<Frame> frames;
   for (const FrameSize &size : frame_sizes) {
     frames.push_back({size, frame_path(dir, size), {}});
-    if (!read_pixels(frames.back()) ||
-        !draws_like_show("two-pass", two_pass_frame, frames.back().path,
+    if (!read_pixels(frames.back())) {
+      std::fprintf(stderr, "cannot read %s\n", frames.back().path.c_str());
+      return 1;
+    }
+    if (!draws_like_show("two-pass", two_pass_frame, frames.back().path,
                          screen))
       return 1;
   }
@@ -170,12 +174,5 @@ int count_frames(const std::string &dir) {
 
 int main() {
   std::setvbuf(stdout, nullptr, _IOLBF, 0); // as the program does
-  char dir[] = "/tmp/frame-bench-XXXXXX";
-  if (mkdtemp(dir) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const int status = count_frames(dir);
-  remove_frames(dir);
-  return status;
+  return with_frames(count_frames);
 }
