@@ -28,3 +28,30 @@ inline std::uint32_t bgr_to_pixel(const unsigned char *bgr) {
   return std::uint32_t{bgr[0]} | std::uint32_t{bgr[1]} << 8 |
          std::uint32_t{bgr[2]} << 16;
 }
+
+// Converts `count` packed blue, green, red pixels into screen words.
+using RowConverter = void (*)(const unsigned char *src, std::uint32_t *dst,
+                              int count);
+
+// Processor features that a row converter may need, as bits.
+constexpr unsigned cpu_has_ssse3 = 1u << 0;
+constexpr unsigned cpu_has_neon = 1u << 1;
+
+struct RowConverterEntry {
+  const char *name;
+  unsigned needs; // cpu_has_* bits the processor must have
+  RowConverter convert;
+};
+
+// The converters built into this program, fastest first; the last one,
+// a word at a time, needs nothing and produces the reference result.
+extern const RowConverterEntry row_converters[];
+extern const int row_converter_count;
+
+// Features of the processor the program runs on.
+unsigned cpu_features();
+// The first converter in the table that `features` can run.
+const RowConverterEntry &choose_row_converter(unsigned features);
+// The converter that drawing uses: null until the first frame is drawn,
+// then choose_row_converter(cpu_features()).
+extern RowConverter row_converter_in_use;

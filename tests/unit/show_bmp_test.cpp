@@ -44,17 +44,19 @@ std::ostream &operator<<(std::ostream &out, const DrawCase &c) {
 // screen, the old value everywhere else.
 testing::AssertionResult drew_exactly(const FakeScreen &screen,
                                       const DrawCase &c) {
-  for (int row = 0; row < lcd_height; ++row)
+  for (int row = 0; row < lcd_height; ++row) {
+    const std::uint32_t *words = screen.row_words(row);
     for (int col = 0; col < lcd_width; ++col) {
       const int i = row - c.y, j = col - c.x;
       const bool inside = i >= 0 && i < c.height && j >= 0 && j < c.width;
       const std::uint32_t wanted =
           inside ? position_colour(i, j) : FakeScreen::untouched;
-      if (screen.at(row, col) != wanted)
+      if (words[col] != wanted)
         return testing::AssertionFailure()
                << c << ": screen row " << row << " col " << col << " holds "
-               << std::hex << screen.at(row, col) << ", not " << wanted;
+               << std::hex << words[col] << ", not " << wanted;
     }
+  }
   return testing::AssertionSuccess();
 }
 
@@ -72,13 +74,37 @@ std::vector<DrawCase> drawing_cases() {
       {13, 9, 795, 476},
       {5, 2, 800, 0},
   };
-  // Row lengths around the eight-pixel steps of the fast conversion, its
-  // tail, and unaligned screen addresses, from the left and cut off at it.
-  for (int width = 1; width <= 26; ++width)
+  // Row lengths around the 8- and 16-pixel steps of the fast converters,
+  // up to three steps of 16 and a tail, and unaligned screen addresses,
+  // from the left and cut off at it.
+  for (int width = 1; width <= 50; ++width)
     for (int x : {0, 3, -5})
       cases.push_back({width, 3, x, 1});
   return cases;
 }
+
+const RowConverterEntry &word_converter() {
+  return row_converters[row_converter_count - 1];
+}
+
+// The converters this processor can run, the word converter (which needs
+// nothing and gives the reference result) first.
+std::vector<RowConverterEntry> runnable_converters() {
+  const unsigned features = cpu_features();
+  std::vector<RowConverterEntry> runnable = {word_converter()};
+  for (int i = 0; i < row_converter_count - 1; ++i)
+    if ((row_converters[i].needs & ~features) == 0)
+      runnable.push_back(row_converters[i]);
+  return runnable;
+}
+
+// Draws with `convert` while it lives; afterwards the program chooses again.
+struct DrawingWith {
+  explicit DrawingWith(RowConverter convert) { row_converter_in_use = convert; }
+  ~DrawingWith() { row_converter_in_use = nullptr; }
+  DrawingWith(const DrawingWith &) = delete;
+  DrawingWith &operator=(const DrawingWith &) = delete;
+};
 
 } // namespace
 
@@ -96,18 +122,35 @@ TEST(PixelHelpers, ConvertsBgrAndPadsRows) {
   EXPECT_GT(pixel_data_size(INT_MAX, 1), max_pixel_data_bytes);
 }
 
+// Each converter this processor runs draws every case; the word converter
+// exactly as the image says, every other one exactly as the word one.
 TEST(Show, ReportsAndDrawsEveryImagePixelOnScreenAndNothingElse) {
+  const std::vector<RowConverterEntry> converters = runnable_converters();
+  std::string names;
+  for (const RowConverterEntry &converter : converters)
+    names += std::string(" ") + converter.name;
+  std::printf("row converters this processor runs:%s\n", names.c_str());
+
   for (const DrawCase &c : drawing_cases()) {
-    FakeScreen screen;
     TempFile file(bmp_file(c.width, c.height, position_colour));
-    int result = -1;
     const std::string bytes_read =
         std::to_string(pixel_data_size(c.width, c.height));
-    EXPECT_EQ(show_printing(c.x, c.y, file.path(), result),
-              size_line(c.width, c.height) + "ret = " + bytes_read + "\n")
-        << c;
-    EXPECT_EQ(result, 0) << c;
-    EXPECT_TRUE(drew_exactly(screen, c));
+    std::vector<std::uint32_t> reference;
+    for (const RowConverterEntry &converter : converters) {
+      DrawingWith drawing(converter.convert);
+      FakeScreen screen;
+      int result = -1;
+      EXPECT_EQ(show_printing(c.x, c.y, file.path(), result),
+                size_line(c.width, c.height) + "ret = " + bytes_read + "\n")
+          << c;
+      EXPECT_EQ(result, 0) << c;
+      if (reference.empty()) {
+        EXPECT_TRUE(drew_exactly(screen, c));
+        reference = screen.words();
+      } else {
+        EXPECT_TRUE(screen.words() == reference) << converter.name << ", " << c;
+      }
+    }
   }
 }
 
@@ -145,6 +188,60 @@ TEST(Show, RefusedFramesPrintTheirLineAndKeepTheScreen) {
     EXPECT_EQ(result, -1) << c.what;
   }
   EXPECT_TRUE(screen.all_untouched());
+}
+
+// Each converter reads exactly 3 * count bytes (the sanitizer build sees
+// any byte more, as the row ends where its allocation does) and writes
+// exactly count words, whatever the alignment of either side.
+TEST(RowConverters, StayWithinTheirRowAtAnyAlignment) {
+  constexpr std::uint32_t guard = 0xDEADBEEF;
+  for (const RowConverterEntry &converter : runnable_converters())
+    for (int count = 0; count <= 70; ++count)
+      for (int offset = 0; offset < 4; ++offset) {
+        Bytes src(offset + 3 * count);
+        for (std::size_t i = 0; i < src.size(); ++i)
+          src[i] = static_cast<unsigned char>(i * 151 + 7);
+        std::vector<std::uint32_t> dst(count + 2 + offset % 2, guard);
+        std::uint32_t *row = dst.data() + 1 + offset % 2;
+        converter.convert(src.data() + offset, row, count);
+        const auto where = testing::Message() << converter.name << ", " << count
+                                              << " pixels, offset " << offset;
+        EXPECT_EQ(row[-1], guard) << where;
+        EXPECT_EQ(row[count], guard) << where;
+        for (int k = 0; k < count; ++k)
+          ASSERT_EQ(row[k], bgr_to_pixel(&src[offset + 3 * k]))
+              << where << ", pixel " << k;
+      }
+}
+
+TEST(RowConverters, ChoiceFollowsTheProcessorFeatures) {
+  // What each build carries besides the word converter.
+#if defined(__x86_64__)
+  EXPECT_STREQ(row_converters[0].name, "ssse3");
+#elif defined(__aarch64__)
+  EXPECT_STREQ(choose_row_converter(cpu_features()).name, "neon");
+#elif defined(__arm__)
+  EXPECT_STREQ(row_converters[0].name, "neon");
+#endif
+  // A processor with none of the features gets the word converter, one
+  // without NEON never gets the NEON converter.
+  EXPECT_EQ(&choose_row_converter(0), &word_converter());
+  EXPECT_EQ(choose_row_converter(cpu_features() & ~cpu_has_neon).needs &
+                cpu_has_neon,
+            0u);
+  // Each converter is chosen on a processor with exactly what it needs.
+  for (int i = 0; i < row_converter_count; ++i)
+    EXPECT_EQ(&choose_row_converter(row_converters[i].needs),
+              &row_converters[i])
+        << row_converters[i].name;
+
+  // The first frame drawn settles the choice for this processor.
+  FakeScreen screen;
+  TempFile file(bmp_file(40, 2, position_colour));
+  DrawingWith reset(nullptr);
+  int result = -1;
+  show_printing(0, 0, file.path(), result);
+  EXPECT_EQ(row_converter_in_use, choose_row_converter(cpu_features()).convert);
 }
 
 TEST(Show, ShortPixelDataDrawsWhatWasReadAndBlackForTheRest) {

@@ -5,7 +5,7 @@ go from the host to the guest's touch helper; the player's lines are read
 from the guest console and the screen is captured by QEMU itself.
 
 usage: vm-test.py ARCH SCENARIO --frame-gen PATH
-  ARCH      x86_64 or armhf
+  ARCH      x86_64, armhf or arm64
   SCENARIO  playback, unplug or no_frames
 Exits 0 when every check holds, 1 on a failed check, 77 when QEMU is missing.
 """
@@ -48,6 +48,11 @@ MACHINES = {
         "timeout": 120,
     },
 }
+# The 64-bit boards: the same machine with a 64-bit core.
+MACHINES["arm64"] = dict(
+    MACHINES["armhf"], qemu="qemu-system-aarch64",
+    args=["cortex-a53" if a == "cortex-a15" else a
+          for a in MACHINES["armhf"]["args"]])
 
 
 # Common kernel parameters: no blinking console cursor on the picture, a
