@@ -152,7 +152,7 @@ void convert_part_held_row(RowConverter convert_row, const unsigned char *data,
                 static_cast<std::size_t>(bytes - 3 * k));
     dst[k++] = bgr_to_pixel(last);
   }
-  std::fill(dst + k, dst + count, 0u);
+  std::memset(dst + k, 0, sizeof *dst * static_cast<std::size_t>(count - k));
 }
 
 // Converts and draws in one pass, straight from the bottom-up file rows to
