@@ -29,7 +29,9 @@ bool read_whole_file(const std::string &path, std::size_t size) {
   return got == static_cast<ssize_t>(size);
 }
 
-std::uint32_t *touched(void *screen) {
+// The mapping with every page written (so none faults in later), or null
+// if the mapping failed.
+std::uint32_t *cleared_or_null(void *screen) {
   if (screen == MAP_FAILED)
     return nullptr;
   std::memset(screen, 0, lcd_bytes);
@@ -51,8 +53,8 @@ bool write_frame_file(const std::string &path, int width, int height) {
 }
 
 std::uint32_t *map_anonymous_screen() {
-  return touched(mmap(nullptr, lcd_bytes, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  return cleared_or_null(mmap(nullptr, lcd_bytes, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
 }
 
 std::uint32_t *map_tmpfs_screen() {
@@ -66,7 +68,7 @@ std::uint32_t *map_tmpfs_screen() {
     screen =
         mmap(nullptr, lcd_bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   close(fd);
-  return touched(screen);
+  return cleared_or_null(screen);
 }
 
 void unmap_screen(std::uint32_t *screen) {

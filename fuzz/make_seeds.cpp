@@ -62,47 +62,40 @@ void write_frame_seeds(const std::filesystem::path &dir) {
   }
 }
 
-void add_event(Bytes &stream, int type, int code, std::int32_t value) {
-  byte_formats::append_input_record(stream, sizeof(input_event),
-                                    static_cast<std::uint16_t>(type),
-                                    static_cast<std::uint16_t>(code), value);
+// Touch streams in this machine's own record layout, as the reader reads.
+Bytes records(std::initializer_list<byte_formats::InputRecord> list) {
+  return byte_formats::input_records(sizeof(input_event), list);
 }
 
 Bytes touch_and_release() {
-  Bytes s;
-  add_event(s, EV_ABS, ABS_X, 1023);
-  add_event(s, EV_ABS, ABS_Y, 599);
-  add_event(s, EV_KEY, BTN_TOUCH, 1);
-  add_event(s, EV_SYN, SYN_REPORT, 0);
-  add_event(s, EV_ABS, ABS_X, 512);
-  add_event(s, EV_SYN, SYN_REPORT, 0);
-  add_event(s, EV_KEY, BTN_TOUCH, 0);
-  add_event(s, EV_SYN, SYN_REPORT, 0);
-  return s;
+  return records({{EV_ABS, ABS_X, 1023},
+                  {EV_ABS, ABS_Y, 599},
+                  {EV_KEY, BTN_TOUCH, 1},
+                  {EV_SYN, SYN_REPORT, 0},
+                  {EV_ABS, ABS_X, 512},
+                  {EV_SYN, SYN_REPORT, 0},
+                  {EV_KEY, BTN_TOUCH, 0},
+                  {EV_SYN, SYN_REPORT, 0}});
 }
 
 Bytes noise() {
-  Bytes s;
-  add_event(s, EV_KEY, BTN_TOUCH, 2);
-  add_event(s, EV_KEY, BTN_LEFT, 1);
-  add_event(s, EV_ABS, ABS_PRESSURE, 200);
-  add_event(s, EV_ABS, ABS_MT_POSITION_X, 5);
-  add_event(s, EV_REL, REL_X, 7);
-  add_event(s, EV_MSC, MSC_SCAN, 330);
-  add_event(s, EV_ABS, ABS_X, INT_MIN);
-  add_event(s, EV_ABS, ABS_Y, INT_MAX);
-  add_event(s, EV_KEY, BTN_TOUCH, 1);
-  add_event(s, EV_KEY, BTN_TOUCH, -1);
-  add_event(s, EV_KEY, BTN_TOUCH, 0);
-  return s;
+  return records({{EV_KEY, BTN_TOUCH, 2},
+                  {EV_KEY, BTN_LEFT, 1},
+                  {EV_ABS, ABS_PRESSURE, 200},
+                  {EV_ABS, ABS_MT_POSITION_X, 5},
+                  {EV_REL, REL_X, 7},
+                  {EV_MSC, MSC_SCAN, 330},
+                  {EV_ABS, ABS_X, INT_MIN},
+                  {EV_ABS, ABS_Y, INT_MAX},
+                  {EV_KEY, BTN_TOUCH, 1},
+                  {EV_KEY, BTN_TOUCH, -1},
+                  {EV_KEY, BTN_TOUCH, 0}});
 }
 
 // Held when the device goes away, half a record still pending.
 Bytes held_then_cut() {
-  Bytes s;
-  add_event(s, EV_ABS, ABS_X, 300);
-  add_event(s, EV_KEY, BTN_TOUCH, 1);
-  add_event(s, EV_KEY, BTN_TOUCH, 1);
+  Bytes s = records(
+      {{EV_ABS, ABS_X, 300}, {EV_KEY, BTN_TOUCH, 1}, {EV_KEY, BTN_TOUCH, 1}});
   const Bytes half(s.begin(), s.begin() + sizeof(input_event) / 2);
   s.insert(s.end(), half.begin(), half.end());
   return s;

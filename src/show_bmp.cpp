@@ -43,18 +43,28 @@ PageMatchedBuffer allocate_page_matched(std::size_t pixel_bytes) {
   return PageMatchedBuffer(static_cast<unsigned char *>(block));
 }
 
-// A header read may legitimately come back in pieces; only a whole one counts.
-bool read_full(int fd, unsigned char *buffer, std::size_t size) {
-  while (size > 0) {
-    const ssize_t got = read(fd, buffer, size);
+// Reads until `size` bytes, the end of the file or an error; the bytes
+// read, or -1 on an error. Reads may come back in pieces (a pipe, a slow
+// disk), and a disk pulled out mid-read returns part of the data first and
+// only then the error, which must not pass for a file that is cut short.
+ssize_t read_up_to(int fd, unsigned char *buffer, std::size_t size) {
+  std::size_t total = 0;
+  while (total < size) {
+    const ssize_t got = read(fd, buffer + total, size - total);
     if (got < 0 && errno == EINTR)
       continue;
-    if (got <= 0)
-      return false;
-    buffer += got;
-    size -= static_cast<std::size_t>(got);
+    if (got < 0)
+      return -1;
+    if (got == 0)
+      break;
+    total += static_cast<std::size_t>(got);
   }
-  return true;
+  return static_cast<ssize_t>(total);
+}
+
+// Only a whole header counts.
+bool read_full(int fd, unsigned char *buffer, std::size_t size) {
+  return read_up_to(fd, buffer, size) == static_cast<ssize_t>(size);
 }
 
 std::int32_t little_endian_i32(const unsigned char *bytes) {
@@ -220,7 +230,7 @@ int show_open_file(int fd, int x, int y) {
   }
 
   unsigned char *const data = buffer.get() + pixel_data_offset;
-  const ssize_t got = read(fd, data, static_cast<std::size_t>(held));
+  const ssize_t got = read_up_to(fd, data, static_cast<std::size_t>(held));
   if (got == -1) {
     std::puts("read failed !");
     return -1;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 namespace byte_formats {
@@ -128,6 +129,23 @@ inline void append_input_record(Bytes &bytes, std::size_t record_size,
   std::memcpy(&bytes[at], &type, 2);
   std::memcpy(&bytes[at + 2], &code, 2);
   std::memcpy(&bytes[at + 4], &value, 4);
+}
+
+struct InputRecord {
+  std::uint16_t type;
+  std::uint16_t code;
+  std::int32_t value;
+};
+
+// Records of `record_size` bytes one after the other, as a driver delivers
+// a report.
+inline Bytes input_records(std::size_t record_size,
+                           std::initializer_list<InputRecord> records) {
+  Bytes bytes;
+  for (const InputRecord &record : records)
+    append_input_record(bytes, record_size, record.type, record.code,
+                        record.value);
+  return bytes;
 }
 
 } // namespace byte_formats

@@ -45,44 +45,22 @@ TEST(FramePattern, NamesWholeFramesAndNothingElse) {
 }
 
 TEST(FramePattern, ReadsAFrameCaughtWhileBeingDrawn) {
-  auto layers = read_layers(screen_of(7, 123, 6).data());
-  EXPECT_EQ(layers.top, 7);
-  EXPECT_EQ(layers.top_rows, 123);
-  EXPECT_EQ(layers.below, 6);
-
-  layers = read_layers(screen_of(1, 479, blank).data());
-  EXPECT_EQ(layers.top, 1);
-  EXPECT_EQ(layers.top_rows, 479);
-  EXPECT_EQ(layers.below, blank);
-
-  layers = read_layers(screen_of(5, screen_height, -1).data());
-  EXPECT_EQ(layers.top_rows, screen_height);
-  EXPECT_EQ(layers.below, 5);
-
-  // Stopped within a row: its left part is already the new frame.
-  auto split = screen_of(54, 303, 53);
-  const auto whole = screen_of(54, screen_height, -1);
-  std::copy(whole.begin() + 303 * screen_width,
-            whole.begin() + 303 * screen_width + 517,
-            split.begin() + 303 * screen_width);
-  layers = read_layers(split.data());
-  EXPECT_EQ(layers.top, 54);
-  EXPECT_EQ(layers.top_rows, 303);
-  EXPECT_EQ(layers.below, 53);
-  // ... also within the first and the last row.
-  split = screen_of(2, 0, 1);
-  for (int col = 0; col < 5; ++col)
-    split[col] = frame_pixel(2, 0, col);
-  layers = read_layers(split.data());
-  EXPECT_EQ(layers.top, 2);
-  EXPECT_EQ(layers.top_rows, 0);
-  EXPECT_EQ(layers.below, 1);
-  split = screen_of(9, 479, blank);
-  for (int col = 0; col < 100; ++col)
-    split[479 * screen_width + col] = frame_pixel(9, 479, col);
-  layers = read_layers(split.data());
-  EXPECT_EQ(layers.top_rows, 479);
-  EXPECT_EQ(layers.below, blank);
+  // `top` drawn over `below` down to row `rows`, and in row `rows` up to
+  // column `cols` (stopped within a row: its left part is already new).
+  const struct {
+    int top, rows, cols, below;
+  } cases[] = {{7, 123, 0, 6},     {1, 479, 0, blank}, {5, screen_height, 0, 5},
+               {54, 303, 517, 53}, {2, 0, 5, 1},       {9, 479, 100, blank}};
+  for (const auto &c : cases) {
+    auto screen = screen_of(c.top, c.rows, c.below);
+    for (int col = 0; col < c.cols; ++col)
+      screen[std::size_t(c.rows) * screen_width + col] =
+          frame_pixel(c.top, c.rows, col);
+    const Layers layers = read_layers(screen.data());
+    EXPECT_EQ(layers.top, c.top) << c.top << " over " << c.below;
+    EXPECT_EQ(layers.top_rows, c.rows) << c.top << " over " << c.below;
+    EXPECT_EQ(layers.below, c.below) << c.top << " over " << c.below;
+  }
 
   // Three layers are not one frame drawn over another.
   auto screen = screen_of(7, 100, 6);

@@ -23,7 +23,8 @@ using testing::internal::GetCapturedStdout;
 namespace {
 
 // Watches show's reads while installed: call 0 and 1 are the two headers,
-// call 2 the pixel data.
+// call 2 the pixel data; a read that comes back short is followed by more
+// until the end of the file.
 struct ReadSpy {
   std::vector<std::size_t> asked;
   std::function<void(int call)> before_read = [](int) {};
@@ -139,8 +140,12 @@ TEST(ShortFile, ReadsOnlyWhatTheFileHoldsAndDrawsTheRestBlack) {
       EXPECT_EQ(show_spied(spy, at.x, at.y, file.path(), result),
                 expected_lines(c.width, c.height, held));
       EXPECT_EQ(result, 0);
-      ASSERT_EQ(spy.asked.size(), 3u);
-      EXPECT_EQ(spy.asked[pixel_read], held) << c.width << "x" << c.height;
+      // The headers, then one read of exactly what the file holds (none
+      // when it holds nothing).
+      std::vector<std::size_t> asked = {14, 40};
+      if (held > 0)
+        asked.push_back(held);
+      EXPECT_EQ(spy.asked, asked) << c.width << "x" << c.height;
       EXPECT_TRUE(shows_file(screen, bytes, c.width, c.height, at.x, at.y));
     }
   }
@@ -185,7 +190,7 @@ TEST(ShortFile, AFileChangingWhileReadIsSafe) {
               expected_lines(width, height, change.got))
         << change.what;
     EXPECT_EQ(result, 0);
-    ASSERT_EQ(spy.asked.size(), 3u);
+    ASSERT_GE(spy.asked.size(), 3u);
     EXPECT_EQ(spy.asked[pixel_read], change.asked) << change.what;
     bytes.resize(54 + change.got);
     EXPECT_TRUE(shows_file(screen, bytes, width, height, 0, 0)) << change.what;
@@ -204,13 +209,22 @@ TEST(ShortFile, PipesStillReadTheDeclaredSize) {
     const std::string path = "/proc/self/fd/" + std::to_string(ends[0]);
     FakeScreen screen;
     ReadSpy spy;
+    // Once the pixel read has taken what is there, the writer goes away,
+    // so that reading on finds the end rather than waiting for more.
+    spy.before_read = [&](int call) {
+      if (call > pixel_read && ends[1] != -1) {
+        close(ends[1]);
+        ends[1] = -1;
+      }
+    };
     int result = -1;
     EXPECT_EQ(show_spied(spy, 0, 0, path.c_str(), result),
               expected_lines(16, 8, pixel_bytes));
     close(ends[0]);
-    close(ends[1]);
+    if (ends[1] != -1)
+      close(ends[1]);
     EXPECT_EQ(result, 0);
-    ASSERT_EQ(spy.asked.size(), 3u);
+    ASSERT_GE(spy.asked.size(), 3u);
     EXPECT_EQ(spy.asked[pixel_read], 16u * 3 * 8);
     EXPECT_TRUE(shows_file(screen, bytes, 16, 8, 0, 0));
   }

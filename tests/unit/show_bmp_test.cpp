@@ -1,8 +1,13 @@
 // Drawing frames onto a screen in memory, and every way a frame file fails.
+#include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "show_bmp.h"
@@ -91,55 +96,53 @@ TEST(PixelHelpers, ConvertsBgrAndPadsRows) {
   EXPECT_GT(pixel_data_size(INT_MAX, 1), max_pixel_data_bytes);
 }
 
-TEST(Show, DrawsEveryImagePixelOnScreenAndNothingElse) {
+TEST(Show, ReportsAndDrawsEveryImagePixelOnScreenAndNothingElse) {
   for (const DrawCase &c : drawing_cases()) {
     FakeScreen screen;
     TempFile file(bmp_file(c.width, c.height, position_colour));
     int result = -1;
-    show_printing(c.x, c.y, file.path(), result);
+    const std::string bytes_read =
+        std::to_string(pixel_data_size(c.width, c.height));
+    EXPECT_EQ(show_printing(c.x, c.y, file.path(), result),
+              size_line(c.width, c.height) + "ret = " + bytes_read + "\n")
+        << c;
     EXPECT_EQ(result, 0) << c;
     EXPECT_TRUE(drew_exactly(screen, c));
   }
 }
 
-TEST(Show, ReportsTheSizeAndTheBytesRead) {
-  FakeScreen screen;
-  TempFile file(bmp_file(801, 3, position_colour));
-  int result = -1;
-  EXPECT_EQ(show_printing(0, 0, file.path(), result),
-            size_line(801, 3) + "ret = 7212\n");
-  EXPECT_EQ(result, 0);
-}
+TEST(Show, RefusedFramesPrintTheirLineAndKeepTheScreen) {
+  struct Refused {
+    std::string what;
+    Bytes bytes;
+    std::string printed;
+  };
+  std::vector<Refused> cases;
+  // Headers that end early.
+  const Bytes whole = bmp_file(8, 8, position_colour);
+  for (std::size_t cut : {0u, 10u, 14u, 30u, 53u})
+    cases.push_back({"cut at " + std::to_string(cut),
+                     {whole.begin(), whole.begin() + cut},
+                     "read failed !\n"});
+  // Sizes that are impossible or beyond the 64 MiB limit.
+  const struct {
+    int width, height;
+  } sizes[] = {{0, 480},     {800, 0},           {-800, 480},    {800, -480},
+               {INT_MIN, 1}, {INT_MAX, INT_MAX}, {100000, 1000}, {4000, 6000}};
+  for (const auto &size : sizes)
+    cases.push_back({"declared " + size_line(size.width, size.height),
+                     bmp_header(size.width, size.height),
+                     size_line(size.width, size.height) + "bad size !\n"});
 
-TEST(Show, UnreadableFilesFailWithTheirLineAndKeepTheScreen) {
   FakeScreen screen;
   int result = 0;
   EXPECT_EQ(show_printing(0, 0, "/nonexistent/Frame1.bmp", result),
             "open failed !\n");
   EXPECT_EQ(result, -1);
-
-  auto bytes = bmp_file(8, 8, position_colour);
-  for (std::size_t cut : {0u, 10u, 14u, 30u, 53u}) {
-    TempFile truncated({bytes.begin(), bytes.begin() + cut});
-    EXPECT_EQ(show_printing(0, 0, truncated.path(), result), "read failed !\n")
-        << "cut at " << cut;
-    EXPECT_EQ(result, -1);
-  }
-  EXPECT_TRUE(screen.all_untouched());
-}
-
-TEST(Show, ImpossibleSizesAreRefusedAfterTheSizeLine) {
-  FakeScreen screen;
-  const struct {
-    int width, height;
-  } cases[] = {{0, 480},     {800, 0},           {-800, 480},    {800, -480},
-               {INT_MIN, 1}, {INT_MAX, INT_MAX}, {100000, 1000}, {4000, 6000}};
-  for (const auto &c : cases) {
-    TempFile file(bmp_header(c.width, c.height));
-    int result = 0;
-    EXPECT_EQ(show_printing(0, 0, file.path(), result),
-              size_line(c.width, c.height) + "bad size !\n");
-    EXPECT_EQ(result, -1);
+  for (const Refused &c : cases) {
+    TempFile file(c.bytes);
+    EXPECT_EQ(show_printing(0, 0, file.path(), result), c.printed) << c.what;
+    EXPECT_EQ(result, -1) << c.what;
   }
   EXPECT_TRUE(screen.all_untouched());
 }
@@ -160,6 +163,46 @@ TEST(Show, ShortPixelDataDrawsWhatWasReadAndBlackForTheRest) {
   EXPECT_EQ(screen.at(469, 1), 0x0000FFFFu);
   EXPECT_EQ(screen.at(469, 2), 0u);
   EXPECT_EQ(screen.at(0, 0), 0u);
+}
+
+// A frame that arrives through a FIFO in pieces of `chunk` bytes, as from
+// a pipe or a slow disk; a writer that stops at `stop_at` is a file cut
+// short.
+struct PiecewiseCase {
+  std::size_t chunk, stop_at;
+};
+
+TEST(Show, PixelDataArrivingInPiecesIsReadToTheEnd) {
+  const auto bytes = bmp_file(800, 480, position_colour);
+  const std::string fifo = "/tmp/frame-test-fifo-" + std::to_string(getpid());
+  // A reader that stops early must fail the checks, not kill the test.
+  const auto old_handler = std::signal(SIGPIPE, SIG_IGN);
+  for (const PiecewiseCase c :
+       {PiecewiseCase{4096, bytes.size()}, PiecewiseCase{100000, bytes.size()},
+        PiecewiseCase{100000, 54 + 2400 * 5}}) {
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+      const int fd = open(fifo.c_str(), O_WRONLY);
+      for (std::size_t at = 0; fd != -1 && at < c.stop_at; at += c.chunk)
+        if (write(fd, bytes.data() + at, std::min(c.chunk, c.stop_at - at)) < 0)
+          break;
+      close(fd);
+    });
+    FakeScreen screen;
+    int result = -1;
+    const std::string printed = show_printing(0, 0, fifo.c_str(), result);
+    writer.join();
+    unlink(fifo.c_str());
+    EXPECT_EQ(printed, size_line(800, 480) +
+                           "ret = " + std::to_string(c.stop_at - 54) + "\n")
+        << "chunks of " << c.chunk;
+    EXPECT_EQ(result, 0);
+    // The top screen row comes from the file's last row.
+    const bool whole = c.stop_at == bytes.size();
+    EXPECT_EQ(screen.at(0, 799), whole ? position_colour(0, 799) : 0u);
+    EXPECT_EQ(screen.at(479, 0), position_colour(479, 0));
+  }
+  std::signal(SIGPIPE, old_handler);
 }
 
 TEST(Show, NeverWritesWithoutAMappedScreen) {

@@ -17,12 +17,10 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-std::vector<unsigned char> record(int type, int code, int value) {
-  byte_formats::Bytes bytes;
-  byte_formats::append_input_record(bytes, sizeof(input_event),
-                                    static_cast<std::uint16_t>(type),
-                                    static_cast<std::uint16_t>(code), value);
-  return bytes;
+byte_formats::Bytes record(std::uint16_t type, std::uint16_t code,
+                           std::int32_t value) {
+  return byte_formats::input_records(sizeof(input_event),
+                                     {{type, code, value}});
 }
 
 void send(int fd, const std::vector<unsigned char> &bytes) {
@@ -41,17 +39,23 @@ bool flag_becomes(int wanted) {
   return true;
 }
 
+// Starts the reader thread on `fd` with its output captured.
+pthread_t start_reader(int fd) {
+  fd_ts = fd;
+  flag = 0;
+  CaptureStdout();
+  CaptureStderr();
+  pthread_t reader{};
+  EXPECT_EQ(pthread_create(&reader, nullptr, ts_get, nullptr), 0);
+  return reader;
+}
+
 } // namespace
 
 TEST(Reader, JoinsSplitRecordsAndClearsTheFlagWhenTheDeviceEnds) {
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
-  fd_ts = ends[0];
-  flag = 0;
-  CaptureStdout();
-  CaptureStderr();
-  pthread_t reader;
-  ASSERT_EQ(pthread_create(&reader, nullptr, ts_get, nullptr), 0);
+  const pthread_t reader = start_reader(ends[0]);
 
   send(ends[1], record(EV_ABS, ABS_X, 1023));
   send(ends[1], record(EV_ABS, ABS_Y, 300));
@@ -82,13 +86,7 @@ TEST(Reader, JoinsSplitRecordsAndClearsTheFlagWhenTheDeviceEnds) {
 }
 
 TEST(Reader, EndsAtOnceWithoutADevice) {
-  fd_ts = -1;
-  flag = 0;
-  CaptureStdout();
-  CaptureStderr();
-  pthread_t reader;
-  ASSERT_EQ(pthread_create(&reader, nullptr, ts_get, nullptr), 0);
-  pthread_join(reader, nullptr);
+  pthread_join(start_reader(-1), nullptr);
   EXPECT_EQ(GetCapturedStdout(), "");
   EXPECT_EQ(GetCapturedStderr(), "");
   EXPECT_EQ(flag.load(), 0);

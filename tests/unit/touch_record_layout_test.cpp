@@ -11,11 +11,6 @@
 
 #include "touch.h"
 
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
-
 namespace {
 
 // The kernel's record: seconds and microseconds as its native unsigned
@@ -48,15 +43,16 @@ TEST(TouchRecord, ReaderTakesTheKernelLayoutOfThisAbi) {
   EXPECT_EQ(sizeof(input_event), 24u);
 #endif
 
+  const struct {
+    std::uint16_t type, code;
+    std::int32_t value;
+  } touch_then_release[] = {{EV_ABS, ABS_X, 512},   {EV_ABS, ABS_Y, 300},
+                            {EV_KEY, BTN_TOUCH, 1}, {EV_SYN, SYN_REPORT, 0},
+                            {EV_ABS, ABS_X, 1023},  {EV_ABS, ABS_Y, 599},
+                            {EV_KEY, BTN_TOUCH, 0}, {EV_SYN, SYN_REPORT, 0}};
   std::vector<unsigned char> burst;
-  append_record(burst, EV_ABS, ABS_X, 512);
-  append_record(burst, EV_ABS, ABS_Y, 300);
-  append_record(burst, EV_KEY, BTN_TOUCH, 1);
-  append_record(burst, EV_SYN, SYN_REPORT, 0);
-  append_record(burst, EV_ABS, ABS_X, 1023);
-  append_record(burst, EV_ABS, ABS_Y, 599);
-  append_record(burst, EV_KEY, BTN_TOUCH, 0);
-  append_record(burst, EV_SYN, SYN_REPORT, 0);
+  for (const auto &r : touch_then_release)
+    append_record(burst, r.type, r.code, r.value);
   ASSERT_EQ(burst.size(), 8 * kernel_record_bytes);
 
   // The whole burst waits in a pipe that then ends, so the reader runs to
@@ -68,11 +64,13 @@ TEST(TouchRecord, ReaderTakesTheKernelLayoutOfThisAbi) {
   close(ends[1]);
   fd_ts = ends[0];
   flag = 1;
-  CaptureStdout();
-  CaptureStderr();
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   ts_get(nullptr);
-  EXPECT_EQ(GetCapturedStdout(), "get_xy:(400,240)\nget_xy:(799,479)\n");
-  EXPECT_EQ(GetCapturedStderr(), "read event 0 error: No such device\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "get_xy:(400,240)\nget_xy:(799,479)\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "read event 0 error: No such device\n");
   EXPECT_EQ(flag.load(), 0);
   close(ends[0]);
   fd_ts = -1;

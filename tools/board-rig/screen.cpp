@@ -26,18 +26,27 @@ std::string layer_name(int content) {
   return "frame " + std::to_string(content);
 }
 
-bool write_all(int fd, const void *data, std::size_t size) {
-  const auto *bytes = static_cast<const unsigned char *>(data);
-  while (size > 0) {
-    const ssize_t done = write(fd, bytes, size);
-    if (done == -1 && errno == EINTR)
+// Repeats `transfer(done)`, a read or write of what is left after `done`
+// bytes, until all `size` bytes are through; false on an error or an end.
+template <typename Transfer>
+bool transfer_all(std::size_t size, const Transfer &transfer) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t moved = transfer(done);
+    if (moved == -1 && errno == EINTR)
       continue;
-    if (done <= 0)
+    if (moved <= 0)
       return false;
-    bytes += done;
-    size -= static_cast<std::size_t>(done);
+    done += static_cast<std::size_t>(moved);
   }
   return true;
+}
+
+bool write_all(int fd, const void *data, std::size_t size) {
+  const auto *bytes = static_cast<const unsigned char *>(data);
+  return transfer_all(size, [&](std::size_t done) {
+    return write(fd, bytes + done, size - done);
+  });
 }
 
 // Starts ffmpeg reading raw screens from a pipe, with `dir_fd` as its
@@ -128,17 +137,10 @@ void sample_screen(Recorder &recorder, int screen_fd, int fps) {
 bool read_screen(int screen_fd, Screen &screen) {
   screen.resize(frame_pattern::screen_pixel_count);
   auto *bytes = reinterpret_cast<unsigned char *>(screen.data());
-  std::size_t have = 0;
-  while (have < screen_bytes) {
-    const ssize_t got = pread(screen_fd, bytes + have, screen_bytes - have,
-                              static_cast<off_t>(have));
-    if (got == -1 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      return false;
-    have += static_cast<std::size_t>(got);
-  }
-  return true;
+  return transfer_all(screen_bytes, [&](std::size_t done) {
+    return pread(screen_fd, bytes + done, screen_bytes - done,
+                 static_cast<off_t>(done));
+  });
 }
 
 std::string describe_screen(const Screen &screen) {

@@ -4,7 +4,6 @@
 #include "rig.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -166,34 +165,30 @@ std::vector<std::string> open_files(Rig &rig) {
 // ---- touch steps
 
 // Sends records in one write, as a driver delivers a report at once.
-void send(Rig &rig, const std::vector<std::array<int, 3>> &events) {
+void send(Rig &rig, std::initializer_list<byte_formats::InputRecord> events) {
   if (rig.board.touch_fd == -1)
     throw StepError{"there is no touch device"};
-  std::vector<unsigned char> bytes;
-  for (const auto &event : events)
-    byte_formats::append_input_record(
-        bytes, static_cast<std::size_t>(rig.options.input_event_size),
-        static_cast<std::uint16_t>(event[0]),
-        static_cast<std::uint16_t>(event[1]), event[2]);
+  const auto bytes = byte_formats::input_records(
+      static_cast<std::size_t>(rig.options.input_event_size), events);
   if (write(rig.board.touch_fd, bytes.data(), bytes.size()) !=
       static_cast<ssize_t>(bytes.size()))
     throw StepError{std::string("write: ") + std::strerror(errno)};
 }
 
-void step_down(Rig &rig, std::string &rest) {
+// A position report, with the touch key pressed for `down`.
+void send_position(Rig &rig, std::string &rest, bool down) {
   const auto xy = numbers(rest, 2);
-  send(rig, {{EV_ABS, ABS_X, int(xy[0])},
-             {EV_ABS, ABS_Y, int(xy[1])},
-             {EV_KEY, BTN_TOUCH, 1},
-             {EV_SYN, SYN_REPORT, 0}});
+  const byte_formats::InputRecord x{EV_ABS, ABS_X, std::int32_t(xy[0])};
+  const byte_formats::InputRecord y{EV_ABS, ABS_Y, std::int32_t(xy[1])};
+  if (down)
+    send(rig, {x, y, {EV_KEY, BTN_TOUCH, 1}, {EV_SYN, SYN_REPORT, 0}});
+  else
+    send(rig, {x, y, {EV_SYN, SYN_REPORT, 0}});
 }
 
-void step_move(Rig &rig, std::string &rest) {
-  const auto xy = numbers(rest, 2);
-  send(rig, {{EV_ABS, ABS_X, int(xy[0])},
-             {EV_ABS, ABS_Y, int(xy[1])},
-             {EV_SYN, SYN_REPORT, 0}});
-}
+void step_down(Rig &rig, std::string &rest) { send_position(rig, rest, true); }
+
+void step_move(Rig &rig, std::string &rest) { send_position(rig, rest, false); }
 
 void step_up(Rig &rig, std::string &rest) {
   numbers(rest, 0);
@@ -305,14 +300,24 @@ std::string expected_name(int frame) {
                                        : "frame " + std::to_string(frame);
 }
 
-// The screen shows exactly the given frame.
-void step_expect_frame(Rig &rig, std::string &rest) {
+// Waits until `shows(screen, wanted)` holds for the frame named by the
+// step's argument (read afresh each time: "last-drawn" moves on).
+void wait_for_screen(
+    Rig &rig, std::string &rest,
+    const std::function<bool(const Screen &, int wanted)> &shows) {
   const auto expected = frame_argument(rig, rest);
   wait_or_fail(rig, [&](std::string &seen) {
     const Screen screen = screen_now(rig);
     const int want = expected();
     seen = "expected " + expected_name(want) + ", the screen shows " +
            describe_screen(screen);
+    return shows(screen, want);
+  });
+}
+
+// The screen shows exactly the given frame.
+void step_expect_frame(Rig &rig, std::string &rest) {
+  wait_for_screen(rig, rest, [](const Screen &screen, int want) {
     return frame_pattern::identify_screen(screen.data()) == want;
   });
 }
@@ -322,13 +327,8 @@ void step_expect_frame(Rig &rig, std::string &rest) {
 // but not yet drawn), N being drawn from the top over it (or over a blank
 // screen), or all N.
 void step_expect_drawing(Rig &rig, std::string &rest) {
-  const auto expected = frame_argument(rig, rest);
-  wait_or_fail(rig, [&](std::string &seen) {
-    const Screen screen = screen_now(rig);
-    const int want = expected();
+  wait_for_screen(rig, rest, [](const Screen &screen, int want) {
     const auto layers = frame_pattern::read_layers(screen.data());
-    seen = "expected " + expected_name(want) + ", the screen shows " +
-           describe_screen(screen);
     const int before = (want + frame_count - 1) % frame_count;
     const bool not_begun =
         layers.top_rows == frame_pattern::screen_height && layers.top == before;

@@ -1,0 +1,524 @@
+#!/usr/bin/python3
+"""Boots a QEMU guest the way a board boots and runs a boot scenario on it.
+
+The guest (tests/vm/board/build-image) starts with BusyBox init, its rcS
+runs the /etc/init.d scripts (the player's among them, installed by the
+README's commands), the kernel console is on the LCD and a shell on the
+serial port. The frames are on a FAT32 USB disk that QMP plugs in and pulls
+out. The host reads the serial console, a copy of the player's log file,
+and QEMU's screen dumps, which `frame-gen identify` names.
+
+usage: boot-test.py ARCH SCENARIO --frame-gen PATH
+  ARCH      armhf or x86_64
+  SCENARIO  a file tests/vm/board/scenarios/SCENARIO.boot
+Exits 0 when every step holds, 1 on a failed step, 77 when QEMU is missing.
+
+A scenario is one step a line ('#' starts a comment). TEXT is the rest of
+the line, or "quoted" (a TEXT before more words is one word unless
+quoted). The first step boots:
+  boot [DISK] [KERNEL-PARAMETER...]   DISK: frames (default), no-folder or
+                                      none (plugged in later)
+Steps shared with the emulated board's touch scripts (tools/board-rig):
+  down X Y | up | wait MS | settle MS | snap NAME | kill [SIGNAL]
+  expect-line TEXT | wait-count PREFIX N|+N | expect-count PREFIX N
+  expect-frame N|blank|unknown|none|last-drawn | expect-open PATH
+  expect-running
+"Lines" are those of /var/log/frame-player.log; `last-drawn` is the number
+of the last frame drawn since the player last started, counting the passes
+that failed too; `none` is anything but a frame. Steps of the booted board:
+  plug [frames|no-folder]   the USB disk goes in (QMP device_add)
+  pull                      the USB disk comes out (QMP device_del)
+  shell CMD                 runs CMD in the serial shell; it must succeed
+  expect-output TEXT CMD    CMD prints exactly TEXT (any status)
+  expect-log TEXT           a log line containing TEXT, after the last match
+  expect-absent TEXT        no log line so far contains TEXT
+  expect-console TEXT       a serial console line containing TEXT
+  expect-same NAME [MS]     the screen is exactly snapshot NAME (in every
+                            dump for MS)
+  expect-restart MIN MAX    after `kill`, the log notes a new start MIN to
+                            MAX seconds after the kill
+"""
+
+import argparse
+import importlib.util
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+HERE = os.path.dirname(os.path.realpath(__file__))
+_spec = importlib.util.spec_from_file_location(
+    "vm_test", os.path.join(HERE, "..", "vm-test.py"))
+vm_test = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(vm_test)
+check, connect, CheckFailed = vm_test.check, vm_test.connect, vm_test.CheckFailed
+REPO = vm_test.REPO
+
+PID_FILE = "/var/run/frame-player.pid"
+STARTED = "S99frame-player: player started (pid "
+TIMEOUT = 60
+KERNEL_LINE = re.compile(r"^\[ *\d+\.\d+\] ")
+
+# The board for each architecture: its serial console, and the kernel
+# parameters that shape QEMU's machine like the board (no power button or
+# PC keyboard to take event0 from the touchscreen).
+MACHINES = {
+    "armhf": {
+        "qemu": "qemu-system-arm",
+        "args": ["-M", "virt,highmem=off", "-cpu", "cortex-a15",
+                 "-global", "virtio-mmio.force-legacy=false",
+                 "-device", "virtio-gpu-device,xres=800,yres=480",
+                 "-device", "virtio-serial-device"],
+        "serial": "ttyAMA0",
+        "machine": "initcall_blacklist=gpio_keys_init",
+    },
+    "x86_64": {
+        "qemu": "qemu-system-x86_64",
+        "args": ["-device", "VGA,xres=800,yres=480",
+                 "-device", "virtio-serial-pci"],
+        "serial": "ttyS0",
+        "machine": "i8042.nokbd i8042.noaux",
+    },
+}
+
+# A board's command line: the serial console, the kernel console on the
+# LCD (the last console named is /dev/console, as on boards whose init
+# talks on the screen), the usual log level, reboot on a panic.
+BOARD_APPEND = "console={serial},115200 console=tty1 loglevel=7 panic=-1"
+
+
+class Guest:
+    """One boot: QEMU, its serial shell, touch channel, log copy and QMP."""
+
+    def __init__(self, arch, workdir, disk, append):
+        machine = MACHINES[arch]
+        self.workdir = workdir
+        self.images = os.path.join(REPO, "build", "vm", "images", "board-" + arch)
+        self.console = os.path.join(workdir, "console.log")
+        self.log = os.path.join(workdir, "player.log")
+        sockets = {name: os.path.join(workdir, name + ".sock")
+                   for name in ("serial", "touch", "qmp")}
+        kernel_append = " ".join([BOARD_APPEND.format(**machine),
+                                  machine["machine"]] + append)
+        args = [machine["qemu"], "-accel", "tcg", "-m", "512", "-nodefaults",
+                "-no-user-config", "-display", "none", "-no-reboot",
+                "-kernel", os.path.join(self.images, "kernel"),
+                "-initrd", os.path.join(self.images, "initrd"),
+                "-append", kernel_append] + machine["args"] + [
+            "-chardev", "socket,id=serial,path=%s,server=on,wait=off"
+            % sockets["serial"],
+            "-serial", "chardev:serial",
+            "-chardev", "socket,id=touch,path=%s,server=on,wait=off"
+            % sockets["touch"],
+            "-device", "virtconsole,chardev=touch",
+            "-chardev", "file,id=log,path=" + self.log,
+            "-device", "virtconsole,chardev=log",
+            "-device", "qemu-xhci,id=usb",
+            "-qmp", "unix:%s,server=on,wait=off" % sockets["qmp"]]
+        for kind in ("frames", "no-folder"):
+            args += self.disk_args(kind)
+        if disk != "none":
+            args += ["-device", "usb-storage,drive=%s,id=udisk" % disk]
+        self.started = time.monotonic()
+        self.qemu = subprocess.Popen(args, stdin=subprocess.DEVNULL)
+        deadline = self.started + 10
+        self.qmp = connect(sockets["qmp"], deadline).makefile("rw")
+        self.qmp_call("qmp_capabilities")
+        self.serial = connect(sockets["serial"], deadline)
+        # The serial port waits for its reader: copy it out as it comes.
+        threading.Thread(target=self.copy_console, daemon=True).start()
+        self.touch_channel = connect(sockets["touch"], deadline)
+        self.console_at = 0  # lines before this were matched already
+        self.log_at = 0
+        self.log_times = []  # when each log line was first seen
+        self.commands = 0
+        self.killed_at = None
+
+    def copy_console(self):
+        with open(self.console, "ab", buffering=0) as out:
+            while True:
+                try:
+                    data = self.serial.recv(65536)
+                except OSError:
+                    return
+                if not data:
+                    return
+                out.write(data)
+
+    def disk_args(self, kind):
+        """A copy of the disk image per run: the guest writes to it."""
+        image = "udisk.img" if kind == "frames" else "udisk-no-folder.img"
+        copy = os.path.join(self.workdir, image)
+        shutil.copyfile(os.path.join(self.images, image), copy)
+        return ["-blockdev", "driver=file,filename=%s,node-name=%s-file"
+                % (copy, kind),
+                "-blockdev", "driver=raw,file=%s-file,node-name=%s"
+                % (kind, kind)]
+
+    qmp_call = vm_test.Guest.qmp_call
+
+    def device_gone(self, device_id):
+        """Waits until QEMU has let go of a device that was unplugged."""
+        def gone():
+            children = self.qmp_call("qom-list", path="/machine/peripheral")
+            return None if any(c["name"] == device_id for c in children) else True
+        self.wait_for(gone, "device %s is still there" % device_id)
+
+    # ---- what the host sees
+
+    @staticmethod
+    def read_lines(path):
+        try:
+            with open(path, "rb") as f:
+                text = f.read().decode("utf-8", errors="replace")
+        except FileNotFoundError:
+            return []
+        return [line.rstrip("\r") for line in text.split("\n")[:-1]]
+
+    def console_lines(self):
+        return self.read_lines(self.console)
+
+    def log_lines(self):
+        lines = self.read_lines(self.log)
+        now = time.monotonic()
+        self.log_times += [now] * (len(lines) - len(self.log_times))
+        return lines
+
+    def wait_for(self, condition, what, timeout=TIMEOUT):
+        """Polls `condition` until it gives a result that is not None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            result = condition()
+            if result is not None:
+                return result
+            check(time.monotonic() < deadline and self.qemu.poll() is None,
+                  what)
+            time.sleep(0.05)
+
+    def find_line(self, lines, start, matches):
+        for index in range(start, len(lines)):
+            if matches(lines[index]):
+                return index
+        return None
+
+    def current_run(self):
+        """Log lines since the player last started."""
+        lines = self.log_lines()
+        starts = [i for i, l in enumerate(lines) if STARTED in l]
+        return lines[starts[-1] + 1:] if starts else lines
+
+    # ---- the serial shell
+
+    def shell(self, command, timeout=TIMEOUT):
+        """Runs `command` in the guest's serial shell: (status, output)."""
+        self.commands += 1
+        tag = "%d-%d" % (os.getpid(), self.commands)
+        # The echoed command line never equals the markers' lines.
+        line = "echo '<<%s'; { %s ; } 2>&1; echo \">>%s $?\"\n" % (
+            tag, command, tag)
+        before = len(self.console_lines())
+        self.serial.sendall(line.encode())
+
+        def done():
+            lines = self.console_lines()[before:]
+            begin = self.find_line(lines, 0, lambda l: l == "<<" + tag)
+            end = self.find_line(lines, begin or 0,
+                                 lambda l: l.startswith(">>%s " % tag))
+            if begin is None or end is None:
+                return None
+            output = [l for l in lines[begin + 1:end]
+                      if not KERNEL_LINE.match(l)]
+            return int(lines[end].split()[1]), "\n".join(output)
+
+        return self.wait_for(done, "no answer to %r" % command, timeout)
+
+    def wait_for_shell(self):
+        self.wait_for(lambda: self.find_line(
+            self.console_lines(), 0,
+            lambda l: "built-in shell" in l), "no shell on the serial port")
+        self.shell("true")
+
+    # ---- screen
+
+    def screen(self, name):
+        path = os.path.join(self.workdir, name + ".ppm")
+        self.qmp_call("screendump", filename=path)
+        return path
+
+    def identify(self, path, frame_gen):
+        shown = subprocess.run([frame_gen, "identify", path],
+                               capture_output=True, text=True)
+        return shown.stdout.strip()
+
+    close = vm_test.Guest.close
+
+
+def take_text(rest, word=False):
+    """A "quoted" text and what follows it; or else the first word and the
+    rest (`word`), or the whole rest."""
+    if rest.startswith('"'):
+        close = rest.index('"', 1)
+        return rest[1:close], rest[close + 1:].strip()
+    if word:
+        first, _, after = rest.partition(" ")
+        return first, after.strip()
+    return rest.strip(), ""
+
+
+class Scenario:
+    def __init__(self, arch, path, frame_gen, workdir):
+        self.arch = arch
+        self.frame_gen = frame_gen
+        self.workdir = workdir
+        self.guest = None
+        self.steps = []
+        with open(path, encoding="utf-8") as f:
+            for number, line in enumerate(f, 1):
+                line = line.strip()
+                if line and not line.startswith("#"):
+                    word, _, rest = line.partition(" ")
+                    self.steps.append((number, word, rest.strip()))
+
+    def run(self):
+        for number, word, rest in self.steps:
+            step = getattr(self, "step_" + word.replace("-", "_"), None)
+            check(step is not None, "line %d: unknown step %s" % (number, word))
+            check(word == "boot" or self.guest is not None,
+                  "line %d: the first step must be boot" % number)
+            try:
+                step(rest)
+            except CheckFailed as failure:
+                raise CheckFailed("line %d: %s %s: %s"
+                                  % (number, word, rest, failure))
+
+    # ---- booting and the disk
+
+    def step_boot(self, rest):
+        words = rest.split()
+        disk = "frames"
+        if words and words[0] in ("frames", "no-folder", "none"):
+            disk = words.pop(0)
+        self.guest = Guest(self.arch, self.workdir, disk, words)
+        self.guest.wait_for_shell()
+
+    def step_plug(self, rest):
+        self.guest.qmp_call("device_add", driver="usb-storage",
+                            drive=rest or "frames", id="udisk")
+
+    def step_pull(self, rest):
+        self.guest.qmp_call("device_del", id="udisk")
+        self.guest.device_gone("udisk")
+
+    # ---- the touchscreen
+
+    def touch(self, command):
+        guest = self.guest
+        before = len(guest.console_lines())
+        guest.touch_channel.sendall((command + "\n").encode())
+        guest.wait_for(lambda: guest.find_line(
+            guest.console_lines(), before,
+            # The shell's prompt may stand before it on the serial line.
+            lambda l: l.endswith("touch: " + command)),
+            "touch helper did not ack")
+
+    def step_down(self, rest):
+        x, y = (int(n) for n in rest.split())
+        self.touch("down %d %d" % (x, y))
+
+    def step_up(self, rest):
+        self.touch("up")
+
+    # ---- time
+
+    def step_wait(self, rest):
+        time.sleep(int(rest) / 1000)
+
+    def step_settle(self, rest):
+        quiet = int(rest) / 1000
+        last, since = len(self.guest.log_lines()), time.monotonic()
+        while time.monotonic() - since < quiet:
+            time.sleep(0.05)
+            now = len(self.guest.log_lines())
+            if now != last:
+                last, since = now, time.monotonic()
+
+    # ---- the log
+
+    def expect_log(self, matches, what):
+        guest = self.guest
+        index = guest.wait_for(lambda: guest.find_line(
+            guest.log_lines(), guest.log_at, matches), what)
+        guest.log_at = index + 1
+        return index
+
+    def step_expect_line(self, rest):
+        text, _ = take_text(rest)
+        self.expect_log(lambda l: l == text, "no log line %r" % text)
+
+    def step_expect_log(self, rest):
+        text, _ = take_text(rest)
+        self.expect_log(lambda l: text in l, "no log line with %r" % text)
+
+    def step_expect_absent(self, rest):
+        text, _ = take_text(rest)
+        found = [l for l in self.guest.log_lines() if text in l]
+        check(not found, "log has %r" % found[:3])
+
+    def count(self, prefix):
+        return sum(1 for l in self.guest.log_lines() if l.startswith(prefix))
+
+    def step_wait_count(self, rest):
+        prefix, number = take_text(rest, word=True)
+        wanted = int(number)
+        if number.startswith("+"):
+            wanted += self.count(prefix)
+        self.guest.wait_for(lambda: True if self.count(prefix) >= wanted
+                            else None, "fewer than %d lines %r (%d)"
+                            % (wanted, prefix, self.count(prefix)))
+
+    def step_expect_count(self, rest):
+        prefix, number = take_text(rest, word=True)
+        found = self.count(prefix)
+        check(found == int(number), "%d lines %r, not %s"
+              % (found, prefix, number))
+
+    def step_expect_console(self, rest):
+        text, _ = take_text(rest)
+        guest = self.guest
+        index = guest.wait_for(lambda: guest.find_line(
+            guest.console_lines(), guest.console_at, lambda l: text in l),
+            "no console line with %r" % text)
+        guest.console_at = index + 1
+
+    # ---- the screen
+
+    def last_drawn(self):
+        """Each pass of the loop takes the next number, 1, 2, ... 81, 0, 1,
+        and begins with a size line, "open failed !", or "read failed !"
+        when the headers cannot be read; the frame shown is the number of
+        the last pass that drew ("ret = ")."""
+        passes, drawn, sized = 0, None, False
+        for line in self.guest.current_run():
+            if line == "read failed !" and sized:
+                pass  # the pixel data of a pass already counted
+            elif line.startswith("图像宽度") or line in ("open failed !",
+                                                      "read failed !"):
+                passes += 1
+            elif line.startswith("ret = "):
+                drawn = passes
+            sized = line.startswith("图像宽度")
+        return "blank" if drawn is None else str(drawn % vm_test.FRAME_COUNT)
+
+    def step_snap(self, rest):
+        path = self.guest.screen(rest)
+        self.guest.qmp_call("screendump", format="png",
+                            filename=path[:-len(".ppm")] + ".png")
+
+    def step_expect_frame(self, rest):
+        """Screen updates land a few tens of milliseconds late: retry."""
+        shown = None
+        for attempt in range(30):
+            wanted = self.last_drawn() if rest == "last-drawn" else rest
+            path = self.guest.screen("expect-frame")
+            shown = self.guest.identify(path, self.frame_gen)
+            if shown == wanted or (wanted == "none" and not shown.isdigit()):
+                return
+            time.sleep(0.1)
+        failed = os.path.join(self.workdir, "failed-screen.ppm")
+        os.replace(path, failed)
+        check(False, "screen shows %s, not %s (see %s)" % (shown, wanted, failed))
+
+    def step_expect_same(self, rest):
+        """Every screen dump, 0.1 s apart for MS, is exactly snapshot NAME:
+        a blinking cursor cannot hide between two dumps."""
+        name, duration = take_text(rest, word=True)
+        with open(os.path.join(self.workdir, name + ".ppm"), "rb") as f:
+            wanted = f.read()
+        until = time.monotonic() + int(duration or 0) / 1000
+        while True:
+            path = self.guest.screen("expect-same")
+            with open(path, "rb") as f:
+                check(f.read() == wanted, "the screen is not snapshot %s "
+                      "(see %s)" % (name, path))
+            if time.monotonic() >= until:
+                return
+            time.sleep(0.1)
+
+    # ---- the player as the shell sees it
+
+    def step_shell(self, rest):
+        status, output = self.guest.shell(rest)
+        check(status == 0, "status %d: %s" % (status, output))
+
+    def step_expect_output(self, rest):
+        text, command = take_text(rest, word=True)
+        status, output = self.guest.shell(command)
+        check(output == text, "printed %r (status %d)" % (output, status))
+
+    def step_expect_open(self, rest):
+        command = "ls -l /proc/$(cat %s)/fd | grep -q %s" % (
+            PID_FILE, shlex.quote(rest))
+        self.guest.wait_for(lambda: True if self.guest.shell(command)[0] == 0
+                            else None, "the player does not hold " + rest)
+
+    def step_expect_running(self, rest):
+        status, output = self.guest.shell(
+            "kill -0 $(cat %s) && /etc/init.d/S99frame-player status" % PID_FILE)
+        check(status == 0, "not running: " + output)
+
+    def step_kill(self, rest):
+        signal = rest or "KILL"
+        self.guest.log_at = len(self.guest.log_lines())
+        self.guest.killed_at = time.monotonic()
+        self.step_shell("kill -%s $(cat %s)" % (signal, PID_FILE))
+
+    def step_expect_restart(self, rest):
+        guest = self.guest
+        check(guest.killed_at is not None, "no kill before")
+        least, most = (float(n) for n in rest.split())
+        index = self.expect_log(lambda l: STARTED in l, "no new start logged")
+        took = guest.log_times[index] - guest.killed_at
+        check(least <= took <= most, "started again %.1f s after the kill"
+              % took)
+        print("restarted %.1f s after the kill" % took)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("arch", choices=MACHINES)
+    parser.add_argument("scenario")
+    parser.add_argument("--frame-gen", required=True)
+    args = parser.parse_args()
+    if shutil.which(MACHINES[args.arch]["qemu"]) is None:
+        print("SKIP: %s is not installed" % MACHINES[args.arch]["qemu"])
+        return vm_test.SKIP
+    workdir = os.path.join(REPO, "build", "vm", "runs",
+                           "boot-%s-%s" % (args.scenario, args.arch))
+    shutil.rmtree(workdir, ignore_errors=True)
+    os.makedirs(workdir)
+    scenario = Scenario(args.arch, os.path.join(
+        HERE, "scenarios", args.scenario + ".boot"), args.frame_gen, workdir)
+    try:
+        scenario.run()
+        summary, ok = "passed", True
+    except CheckFailed as failure:
+        summary, ok = "FAILED: %s" % failure, False
+    finally:
+        if scenario.guest:
+            scenario.guest.close()
+    guest = scenario.guest
+    if guest and not ok:
+        print("-- console\n" + "\n".join(guest.console_lines()[-30:]))
+        print("-- log\n" + "\n".join(guest.log_lines()[-20:]))
+    print("boot %s %s: %s (%.1f s, files in %s)" % (
+        args.scenario, args.arch, summary,
+        guest.elapsed if guest else 0, workdir))
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,23 @@
+# The frame disk is plugged in some seconds after boot: the init script
+# waits for it before it starts the player, and the first touch after it
+# appears plays.
+boot none
+wait 5000
+expect-absent "player started"
+plug
+expect-log "frame-player-udisk: mounted /dev/sda1 at /mnt/udisk"
+expect-log "S99frame-player: player started"
+expect-absent "starting anyway"
+expect-open /dev/input/event0
+expect-frame none
+
+down 100 100
+expect-line get_xy:(78,80)
+expect-line "ret = 1152000"
+wait-count "ret = " 3
+up
+expect-line get_xy:(78,80)
+settle 1000
+expect-frame last-drawn
+expect-count "open failed !" 0
+expect-running

@@ -1,0 +1,27 @@
+# The player is killed while it plays: the init script's loop starts it
+# again after its respawn delay (2 s) and within 2 s more, the log says
+# so, and the next touch plays from frame 1.
+boot
+expect-log "S99frame-player: player started"
+expect-open /dev/input/event0
+down 512 300
+wait-count "ret = " 3
+kill KILL
+expect-log "S99frame-player: player exited with status 137; restarting in 2 s"
+# Not before the delay either: no restarts in a storm.
+expect-restart 2 4
+expect-open /dev/input/event0
+expect-running
+# The new player never saw the finger's position: its release line has
+# the position it starts with.
+up
+expect-line get_xy:(0,0)
+down 1023 599
+expect-line get_xy:(799,479)
+expect-line "ret = 1152000"
+wait-count "ret = " +2
+up
+expect-line get_xy:(799,479)
+settle 1000
+expect-frame last-drawn
+expect-count "S99frame-player: player exited" 0

@@ -1,0 +1,35 @@
+# Power on with the frame disk present; the player, started by init, draws
+# nothing until the first touch; after the release the screen shows
+# exactly the frame the log's count names, with no cursor, console text or
+# blanking over it, and stays so past the console's blanking interval.
+boot frames consoleblank=10
+expect-log "frame-player-udisk: mounted /dev/sda1 at /mnt/udisk"
+expect-log "S99frame-player: player started"
+expect-open /dev/input/event0
+expect-absent "after 30 s; starting anyway"
+expect-output 0 cat /sys/module/kernel/parameters/consoleblank
+expect-output 0 cat /sys/class/graphics/fbcon/cursor_blink
+wait 1000
+expect-count "ret = " 0
+expect-frame none
+snap before-touch
+
+down 512 300
+expect-line get_xy:(400,240)
+expect-line "图像宽度：800 , 高度：480 "
+expect-line "ret = 1152000"
+wait-count "ret = " 5
+up
+expect-line get_xy:(400,240)
+settle 1000
+expect-frame last-drawn
+snap after-release
+expect-same after-release 2000
+
+# Twice the blanking interval: the helper keeps the LCD on and untouched.
+wait 20000
+expect-same after-release 2000
+expect-count "open failed !" 0
+expect-count "read failed !" 0
+expect-absent "player exited"
+expect-running

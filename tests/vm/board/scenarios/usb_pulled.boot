@@ -1,0 +1,35 @@
+# The disk is pulled out while the screen is held: the player goes on,
+# prints a failure line for every frame it cannot open, and the screen
+# keeps the last whole frame, with no kernel message over it. The disk
+# plugged back in is mounted again, and the next touch plays.
+boot
+expect-log "S99frame-player: player started"
+expect-open /dev/input/event0
+down 512 300
+expect-line get_xy:(400,240)
+wait-count "ret = " 4
+pull
+expect-log "frame-player-udisk: /dev/sda1 removed; unmounted /mnt/udisk"
+wait-count "open failed !" +20
+up
+expect-line get_xy:(400,240)
+settle 1000
+expect-frame last-drawn
+snap pulled
+expect-absent "player exited"
+expect-running
+
+# Plugged back in while the frame is shown: mounted, nothing drawn over it.
+plug
+expect-log "frame-player-udisk: mounted /dev/sda1 at /mnt/udisk"
+wait 2000
+expect-same pulled
+down 512 300
+expect-line get_xy:(400,240)
+wait-count "ret = " +3
+up
+expect-line get_xy:(400,240)
+settle 1000
+expect-frame last-drawn
+expect-absent "player exited"
+expect-running
