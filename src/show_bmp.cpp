@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <tmmintrin.h>
@@ -196,10 +197,34 @@ std::int64_t file_row_bytes(int width) {
   return std::int64_t{3} * width + row_padding(width);
 }
 
+// A row whose file bytes run past the `held` bytes of the buffer, from
+// `offset` on: the pixels held are converted, a last pixel cut short gets
+// zero for its missing bytes, and the rest is black, as in a file cut
+// short. Nothing beyond the buffer is read.
+void convert_part_held_row(RowConverter convert_row, const unsigned char *data,
+                           std::int64_t held, std::int64_t offset,
+                           std::uint32_t *dst, int count) {
+  const std::int64_t bytes = std::max<std::int64_t>(0, held - offset);
+  const int whole = static_cast<int>(std::min<std::int64_t>(bytes / 3, count));
+  int k = whole;
+  if (whole > 0)
+    convert_row(data + offset, dst, whole);
+  if (k < count && bytes > 3 * k) {
+    unsigned char last[3] = {};
+    std::memcpy(last, data + offset + 3 * k,
+                static_cast<std::size_t>(bytes - 3 * k));
+    dst[k++] = bgr_to_pixel(last);
+  }
+  std::memset(dst + k, 0, sizeof *dst * static_cast<std::size_t>(count - k));
+}
+
 // Converts and draws in one pass, straight from the bottom-up file rows to
 // the top-down screen rows. Only positions that lie both inside the image
 // and on the screen are written; everything else keeps its old value.
-void draw(const unsigned char *data, int width, int height, int x, int y) {
+// `data` holds the first `held` bytes of the pixel data; the image's
+// pixels beyond them are black.
+void draw(const unsigned char *data, std::int64_t held, int width, int height,
+          int x, int y) {
   const std::int64_t col_begin = std::max<std::int64_t>(0, -std::int64_t{x});
   const std::int64_t col_end =
       std::min<std::int64_t>({width, lcd_width, std::int64_t{lcd_width} - x});
@@ -212,10 +237,24 @@ void draw(const unsigned char *data, int width, int height, int x, int y) {
   const int count = static_cast<int>(col_end - col_begin);
   const RowConverter convert_row = row_converter();
   for (std::int64_t i = row_begin; i < row_end; ++i) {
-    const unsigned char *src = data + (height - 1 - i) * stride + 3 * col_begin;
+    const std::int64_t offset = (height - 1 - i) * stride + 3 * col_begin;
     std::uint32_t *dst = mmap_lcd + (y + i) * lcd_width + x + col_begin;
-    convert_row(src, dst, count);
+    if (offset + 3 * std::int64_t{count} <= held)
+      convert_row(data + offset, dst, count);
+    else
+      convert_part_held_row(convert_row, data, held, offset, dst, count);
   }
+}
+
+// Pixel bytes the file can still deliver after the headers: a short file
+// that declares a huge frame costs only what it holds. Where fstat knows
+// no size (a pipe, a device, a proc file), `declared` as before.
+std::int64_t deliverable_bytes(int fd, std::int64_t declared) {
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0)
+    return declared;
+  return std::max<std::int64_t>(0, std::int64_t{info.st_size} -
+                                       std::int64_t{pixel_data_offset});
 }
 
 // Everything after a successful open; the caller closes the file.
@@ -233,23 +272,26 @@ int show_open_file(int fd, int x, int y) {
 
   const std::int64_t size = pixel_data_size(width, height);
   PageMatchedBuffer buffer;
-  if (width > 0 && height > 0 && size <= max_pixel_data_bytes)
-    buffer = allocate_page_matched(static_cast<std::size_t>(size));
+  std::int64_t held = 0;
+  if (width > 0 && height > 0 && size <= max_pixel_data_bytes) {
+    held = std::min(size, deliverable_bytes(fd, size));
+    buffer = allocate_page_matched(static_cast<std::size_t>(held));
+  }
   if (!buffer) {
     std::puts("bad size !");
     return -1;
   }
 
   unsigned char *const data = buffer.get() + pixel_data_offset;
-  const ssize_t got = read_up_to(fd, data, static_cast<std::size_t>(size));
+  const ssize_t got = read_up_to(fd, data, static_cast<std::size_t>(held));
   if (got == -1) {
     std::puts("read failed !");
     return -1;
   }
   std::printf("ret = %d\n", static_cast<int>(got));
-  // A file cut short draws black where its rows are missing.
-  std::memset(data + got, 0, static_cast<std::size_t>(size - got));
-  draw(data, width, height, x, y);
+  // A file cut short, even after fstat, draws black where rows are missing.
+  std::memset(data + got, 0, static_cast<std::size_t>(held - got));
+  draw(data, held, width, height, x, y);
   return 0;
 }
 

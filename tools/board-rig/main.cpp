@@ -36,9 +36,9 @@ const char usage_text[] =
     "snap NAME, expect-line TEXT, expect-next-line TEXT, wait-count PREFIX\n"
     "[+]N, expect-count PREFIX N, expect-frame N|blank|last-drawn,\n"
     "expect-drawing N|last-drawn, expect-open PATH, note-fds,\n"
-    "expect-fds-unchanged, kill [SIGNAL], expect-exit STATUS|SIGNAL,\n"
-    "expect-running. Exit: 0 passed, 1 a step failed, 2 setup error,\n"
-    "77 no namespaces here.\n";
+    "expect-fds-unchanged, note-rss, expect-rss-within KB, kill [SIGNAL],\n"
+    "expect-exit STATUS|SIGNAL, expect-running. Exit: 0 passed, 1 a step\n"
+    "failed, 2 setup error, 77 no namespaces here.\n";
 
 [[noreturn]] void usage(const std::string &problem) {
   std::fprintf(stderr, "board-rig: %s\n%s", problem.c_str(), usage_text);

@@ -106,6 +106,7 @@ struct Rig {
   Player player;
   std::size_t line_cursor = 0; // lines before it are matched already
   int noted_fds = -1;
+  long noted_rss_kb = -1;
 };
 
 // Whether every step is one the rig knows; says which is not.

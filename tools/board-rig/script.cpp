@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,10 +95,17 @@ long count_prefix(const std::vector<PlayerLine> &lines,
   return count;
 }
 
+// Counted in place: a long run holds hundreds of thousands of lines, too
+// many to copy at every poll.
+long count_now(Rig &rig, const std::string &prefix) {
+  std::lock_guard<std::mutex> lock(rig.player.mutex);
+  return count_prefix(rig.player.lines, prefix);
+}
+
 // Each "ret = " line is one frame drawn; frames go 1, 2, ... 81, 0, 1, ...
 // so the n-th one drawn is frame n mod 82.
 int last_drawn_frame(Rig &rig) {
-  const long drawn = count_prefix(lines_of(rig), "ret = ");
+  const long drawn = count_now(rig, "ret = ");
   return drawn == 0 ? frame_pattern::blank
                     : static_cast<int>(drawn % frame_count);
 }
@@ -256,9 +264,9 @@ void step_wait_count(Rig &rig, std::string &rest) {
     throw StepError{"needs PREFIX and a count"};
   long target = to_number(words[0] == '+' ? words.substr(1) : words);
   if (words[0] == '+')
-    target += count_prefix(lines_of(rig), prefix);
+    target += count_now(rig, prefix);
   wait_or_fail(rig, [&](std::string &seen) {
-    const long count = count_prefix(lines_of(rig), prefix);
+    const long count = count_now(rig, prefix);
     seen = std::to_string(count) + " such lines";
     return count >= target;
   });
@@ -268,7 +276,7 @@ void step_wait_count(Rig &rig, std::string &rest) {
 void step_expect_count(Rig &rig, std::string &rest) {
   const std::string prefix = take_text(rest);
   const long expected = to_number(trim(rest));
-  const long count = count_prefix(lines_of(rig), prefix);
+  const long count = count_now(rig, prefix);
   if (count != expected)
     throw StepError{std::to_string(count) + " such lines"};
 }
@@ -336,7 +344,7 @@ void step_expect_drawing(Rig &rig, std::string &rest) {
 void step_snap(Rig &rig, std::string &rest) {
   const std::string name = take_text(rest);
   const Screen screen = screen_now(rig);
-  const long drawn = count_prefix(lines_of(rig), "ret = ");
+  const long drawn = count_now(rig, "ret = ");
   if (!save_png(screen, rig.out_fd, name))
     throw StepError{"could not save the picture"};
   std::string seen = "snap " + name + ": " + describe_screen(screen);
@@ -374,14 +382,53 @@ void step_note_fds(Rig &rig, std::string &rest) {
                        " descriptors:" + joined(files));
 }
 
+// Waits like the other expect steps: a frame just drawn may still have its
+// file open for a moment.
 void step_expect_fds_unchanged(Rig &rig, std::string &rest) {
   numbers(rest, 0);
   if (rig.noted_fds < 0)
     throw StepError{"no note-fds before"};
-  const auto files = open_files(rig);
-  if (static_cast<int>(files.size()) != rig.noted_fds)
-    throw StepError{"noted " + std::to_string(rig.noted_fds) + ", now " +
-                    std::to_string(files.size()) + ":" + joined(files)};
+  wait_or_fail(rig, [&](std::string &seen) {
+    const auto files = open_files(rig);
+    seen = "noted " + std::to_string(rig.noted_fds) + ", now " +
+           std::to_string(files.size()) + ":" + joined(files);
+    return static_cast<int>(files.size()) == rig.noted_fds;
+  });
+}
+
+// The player's resident set (VmRSS) in kB; under --emulator, the
+// emulator's.
+long resident_kb(Rig &rig) {
+  const std::string path =
+      "/proc/" + std::to_string(rig.player.pid) + "/status";
+  std::ifstream status(path);
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0 && line.size() > 9 &&
+        line.compare(line.size() - 3, 3, " kB") == 0)
+      return to_number(trim(line.substr(6, line.size() - 9)));
+  throw StepError{"no resident set in " + path + " (has the player ended?)"};
+}
+
+void step_note_rss(Rig &rig, std::string &rest) {
+  numbers(rest, 0);
+  rig.noted_rss_kb = resident_kb(rig);
+  note(rig.player, "the player's resident set is " +
+                       std::to_string(rig.noted_rss_kb) + " kB");
+}
+
+// expect-rss-within KB: at most KB more than at the last note-rss. Notes
+// the size either way, so that a long run's log shows its course.
+void step_expect_rss_within(Rig &rig, std::string &rest) {
+  const long margin = numbers(rest, 1)[0];
+  if (rig.noted_rss_kb < 0)
+    throw StepError{"no note-rss before"};
+  const long now = resident_kb(rig);
+  note(rig.player, "the player's resident set is " + std::to_string(now) +
+                       " kB (noted " + std::to_string(rig.noted_rss_kb) +
+                       " kB)");
+  if (now > rig.noted_rss_kb + margin)
+    throw StepError{"grew by " + std::to_string(now - rig.noted_rss_kb) +
+                    " kB, more than " + std::to_string(margin) + " kB"};
 }
 
 int signal_number(const std::string &name) {
@@ -446,6 +493,8 @@ const StepKind step_kinds[] = {
     {"expect-open", step_expect_open},
     {"note-fds", step_note_fds},
     {"expect-fds-unchanged", step_expect_fds_unchanged},
+    {"note-rss", step_note_rss},
+    {"expect-rss-within", step_expect_rss_within},
     {"kill", step_kill},
     {"expect-exit", step_expect_exit},
     {"expect-running", step_expect_running},
