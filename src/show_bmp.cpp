@@ -12,6 +12,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <tmmintrin.h>
 #define FRAME_PLAYER_SSSE3 1
@@ -54,6 +55,30 @@ PageMatchedBuffer allocate_page_matched(std::size_t pixel_bytes) {
   if (posix_memalign(&block, page_bytes, pixel_data_offset + pixel_bytes) != 0)
     return nullptr;
   return PageMatchedBuffer(static_cast<unsigned char *>(block));
+}
+
+// The last frame's pixel buffer, kept for the next frame of the same size
+// (the frames of a series share theirs). A 32-bit C library gives every
+// block over 512 KiB back to the kernel when it is freed, and getting it
+// again costs a page fault and a zeroed page every 4 KiB: on a 32-bit board
+// more than converting the frame. Only an exact size is reused, so no
+// buffer is larger than what its frame can fill, and a big one is not kept.
+constexpr std::size_t max_kept_pixel_bytes = std::size_t{4} << 20;
+PageMatchedBuffer kept_buffer;
+std::size_t kept_pixel_bytes = 0;
+
+PageMatchedBuffer take_pixel_buffer(std::size_t pixel_bytes) {
+  if (kept_buffer && kept_pixel_bytes == pixel_bytes)
+    return std::move(kept_buffer);
+  kept_buffer.reset(); // before allocating: at most one buffer at a time
+  return allocate_page_matched(pixel_bytes);
+}
+
+void keep_pixel_buffer(PageMatchedBuffer buffer, std::size_t pixel_bytes) {
+  if (pixel_bytes > max_kept_pixel_bytes)
+    return;
+  kept_buffer = std::move(buffer);
+  kept_pixel_bytes = pixel_bytes;
 }
 
 // Reads until `size` bytes, the end of the file or an error; the bytes
@@ -275,7 +300,7 @@ int show_open_file(int fd, int x, int y) {
   std::int64_t held = 0;
   if (width > 0 && height > 0 && size <= max_pixel_data_bytes) {
     held = std::min(size, deliverable_bytes(fd, size));
-    buffer = allocate_page_matched(static_cast<std::size_t>(held));
+    buffer = take_pixel_buffer(static_cast<std::size_t>(held));
   }
   if (!buffer) {
     std::puts("bad size !");
@@ -292,6 +317,7 @@ int show_open_file(int fd, int x, int y) {
   // A file cut short, even after fstat, draws black where rows are missing.
   std::memset(data + got, 0, static_cast<std::size_t>(held - got));
   draw(data, held, width, height, x, y);
+  keep_pixel_buffer(std::move(buffer), static_cast<std::size_t>(held));
   return 0;
 }
 
@@ -377,6 +403,7 @@ int show(int x, int y, const char *path) {
 }
 
 void Exit_lcd() {
+  kept_buffer.reset();
   if (mmap_lcd != nullptr)
     munmap(mmap_lcd, lcd_bytes);
   if (fd_lcd != -1)
