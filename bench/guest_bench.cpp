@@ -110,14 +110,16 @@ std::int64_t fewest(const std::vector<std::int64_t> &counts) {
 // counts[f][m]: instructions of each timed call of method m on frame f.
 using Counts = std::vector<std::vector<std::vector<std::int64_t>>>;
 
-// One warm-up round, then `rounds` rounds of every method on every frame.
+// For each frame in turn, one warm-up round, then `rounds` rounds of every
+// method. One frame size at a time, as a board plays a series of frames of
+// one size: show keeps its buffer for the next frame of the same size.
 bool count_rounds(const std::vector<Frame> &frames,
                   const std::vector<Method> &all, Counts &counts) {
   counts.assign(frames.size(), std::vector<std::vector<std::int64_t>>(
                                    all.size(), std::vector<std::int64_t>()));
   bool ok = true;
-  for (int round = 0; round <= rounds; ++round)
-    for (std::size_t f = 0; f < frames.size(); ++f)
+  for (std::size_t f = 0; f < frames.size(); ++f)
+    for (int round = 0; round <= rounds; ++round)
       for (std::size_t m = 0; m < all.size(); ++m) {
         const std::int64_t start = clock_ns();
         ok = all[m].run(frames[f]) && ok;
