@@ -20,8 +20,8 @@ using frame_pattern::frame_count;
 
 int usage() {
   std::fputs("usage: frame-gen write DIR [COUNT [WIDTH HEIGHT]]\n"
-             "       frame-gen variant info108|info124|bits32|top-down|rle8 "
-             "NUMBER FILE\n"
+             "       frame-gen variant "
+             "classic|info108|info124|bits32|top-down|rle8 NUMBER FILE\n"
              "       frame-gen identify SCREEN.raw|SCREEN.ppm\n",
              stderr);
   return 2;
@@ -64,7 +64,9 @@ int write_frames(const std::string &dir, int count, int width, int height) {
 int write_variant(const std::string &kind, int number,
                   const std::string &path) {
   byte_formats::BmpLayout layout;
-  if (kind == "info108" || kind == "info124")
+  if (kind == "classic")
+    ; // as write makes it, e.g. to cut short
+  else if (kind == "info108" || kind == "info124")
     layout.info_header_bytes = kind == "info108" ? 108 : 124;
   else if (kind == "bits32")
     layout.bits_per_pixel = 32;

@@ -5,6 +5,8 @@
 //   destroy    the device disappears, as when the panel is unplugged
 //   quit       the helper ends
 // Every command done is acknowledged on stdout as "touch: COMMAND".
+// With --keyboard-first, a keyboard is registered before the touchscreen
+// and takes event0, as a keypad or button driver does on some boards.
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -60,6 +62,25 @@ int create_touchscreen() {
   return -1;
 }
 
+// A plain keyboard: letter keys and Enter.
+int create_keyboard() {
+  const int fd = open("/dev/uinput", O_WRONLY | O_CLOEXEC);
+  if (fd == -1)
+    return -1;
+  uinput_setup setup{};
+  setup.id.bustype = BUS_VIRTUAL;
+  std::strncpy(setup.name, "vm-keyboard", UINPUT_MAX_NAME_SIZE - 1);
+  bool ok = ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 &&
+            ioctl(fd, UI_SET_KEYBIT, KEY_ENTER) == 0;
+  for (const int key : {KEY_Q, KEY_W, KEY_E, KEY_A, KEY_S, KEY_D, KEY_Z})
+    ok = ok && ioctl(fd, UI_SET_KEYBIT, key) == 0;
+  if (ok && ioctl(fd, UI_DEV_SETUP, &setup) == 0 &&
+      ioctl(fd, UI_DEV_CREATE) == 0)
+    return fd;
+  close(fd);
+  return -1;
+}
+
 // The channel must pass bytes as they come: no echo back to the host and
 // no line editing.
 int open_channel(const char *path) {
@@ -103,11 +124,17 @@ bool run_command(const std::string &command, int &device) {
 } // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fputs("usage: touch-helper CHANNEL\n", stderr);
+  const bool keyboard_first =
+      argc == 3 && std::strcmp(argv[2], "--keyboard-first") == 0;
+  if (argc != 2 && !keyboard_first) {
+    std::fputs("usage: touch-helper CHANNEL [--keyboard-first]\n", stderr);
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (keyboard_first && create_keyboard() == -1) {
+    std::perror("touch-helper: keyboard");
+    return 1;
+  }
   int device = create_touchscreen();
   if (device == -1) {
     std::perror("touch-helper: uinput");
