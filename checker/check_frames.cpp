@@ -29,9 +29,12 @@ constexpr int bits_per_pixel = 24;
 constexpr std::uint32_t bitfields_compression = 3;
 
 // The frame folder and the name format, from the player's frame path.
-const std::string frame_path = frame_path_format;
-const std::string frame_dir = frame_path.substr(0, frame_path.rfind('/'));
-const std::string name_format = frame_path.substr(frame_path.rfind('/') + 1);
+std::string frame_dir() {
+  const std::string path = frame_path_format;
+  return path.substr(0, path.rfind('/'));
+}
+
+const char *name_format() { return std::strrchr(frame_path_format, '/') + 1; }
 
 const char *const refused = " (the player refuses it: \"bad size !\")";
 const char *const garbled = " (the picture will be garbled)";
@@ -197,8 +200,10 @@ std::string fix_for(FrameFault fault, const std::string &name,
     return "scale it to " + pixels(lcd_width, lcd_height) +
            " (tools/make-frames does)";
   }
-  return "save it as a 24-bit BMP with a 40-byte info header and rows "
-         "bottom-up (tools/make-frames writes such frames)";
+  return "save it as a " + std::to_string(bits_per_pixel) + "-bit BMP with a " +
+         std::to_string(info_header_bytes) +
+         "-byte info header and rows bottom-up (tools/make-frames writes "
+         "such frames)";
 }
 
 bool read_header(int fd, unsigned char *header, std::size_t size,
@@ -371,7 +376,7 @@ Finding frame_finding(const std::string &name, const FrameVerdict &verdict,
 
 std::string frame_name(int number) {
   char name[64];
-  std::snprintf(name, sizeof name, name_format.c_str(), number);
+  std::snprintf(name, sizeof name, name_format(), number);
   return name;
 }
 
@@ -484,13 +489,14 @@ void check_frame_folder(const std::string &dir) {
 void check_board_frames() {
   std::string text;
   struct stat info;
-  const bool folder_exists = stat(frame_dir.c_str(), &info) == 0;
+  const std::string dir = frame_dir();
+  const bool folder_exists = stat(dir.c_str(), &info) == 0;
   if (read_small_file("/proc/mounts", text, 1 << 20)) {
     const auto mounts = parse_mounts(text);
-    report(judge_disk(mount_holding(mounts, frame_dir), folder_exists));
+    report(judge_disk(mount_holding(mounts, dir), folder_exists));
   } else {
     report(Level::fail, area, "cannot read /proc/mounts: " + error_text(errno),
            "mount /proc (mount -t proc proc /proc)");
   }
-  check_frame_folder(frame_dir);
+  check_frame_folder(dir);
 }

@@ -49,8 +49,8 @@ std::vector<RunningPlayer> running_players(const std::vector<pid_t> &pids) {
 }
 
 // The end of the log, without reading all of it.
-bool read_log_tail(std::string &text) {
-  const int fd = open(log_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+bool read_log_tail(const std::string &path, std::string &text) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat info;
   bool read_it = fd != -1 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
   if (read_it) {
@@ -69,24 +69,6 @@ bool read_log_tail(std::string &text) {
     close(fd);
   errno = error;
   return read_it;
-}
-
-void check_log() {
-  if (!exists(log_path))
-    return;
-  std::string text;
-  if (!read_log_tail(text)) {
-    report(Level::warn, area,
-           std::string("cannot read ") + log_path + ": " + error_text(errno),
-           "run the check as root");
-    return;
-  }
-  const auto lines = last_lines(text, log_lines_shown);
-  report(Level::ok, area,
-         std::string(log_path) +
-             (lines.empty() ? " is empty" : ", its last lines:"));
-  for (const auto &line : lines)
-    report_detail("| " + printable(line));
 }
 
 } // namespace
@@ -153,11 +135,27 @@ std::vector<std::string> last_lines(const std::string &text,
   return lines;
 }
 
+void report_log_tail(const std::string &path) {
+  if (!exists(path.c_str()))
+    return;
+  std::string text;
+  if (!read_log_tail(path, text)) {
+    report(Level::warn, area, "cannot read " + path + ": " + error_text(errno),
+           "run the check as root");
+    return;
+  }
+  const auto lines = last_lines(text, log_lines_shown);
+  report(Level::ok, area,
+         path + (lines.empty() ? " is empty" : ", its last lines:"));
+  for (const auto &line : lines)
+    report_detail("| " + printable(line));
+}
+
 void check_player() {
   std::vector<pid_t> pids;
   const bool listed = list_processes(pids);
   const bool unit = exists(unit_paths[0]) || exists(unit_paths[1]);
   report(
       judge_players(listed, running_players(pids), exists(init_script), unit));
-  check_log();
+  report_log_tail(log_path);
 }

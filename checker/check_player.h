@@ -33,4 +33,7 @@ Finding judge_players(bool listed, const std::vector<RunningPlayer> &players,
 // The last `count` complete lines of `text`.
 std::vector<std::string> last_lines(const std::string &text, std::size_t count);
 
+// The last lines of the log at `path`, if it exists; reads only its end.
+void report_log_tail(const std::string &path);
+
 void check_player();

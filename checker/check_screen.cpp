@@ -1,9 +1,9 @@
 #include "check_screen.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <linux/fb.h>
 #include <sys/ioctl.h>
-#include <sys/sysmacros.h>
 
 #include "check_player.h"
 #include "show_bmp.h"
@@ -18,16 +18,21 @@ std::string pixels(unsigned width, unsigned height) {
   return std::to_string(width) + " × " + std::to_string(height);
 }
 
+// The layout the player draws in, as the lines name it.
+std::string lcd_size() { return pixels(lcd_width, lcd_height); }
+std::string lcd_bits() { return std::to_string(lcd_bytes_per_pixel * 8); }
+
 Finding judge_size(const ScreenInfo &screen) {
   if (screen.xres == lcd_width && screen.yres == lcd_height)
-    return ok_finding(area, pixels(lcd_width, lcd_height) + " pixels visible");
+    return ok_finding(area, lcd_size() + " pixels visible");
+  const std::string mode =
+      std::to_string(lcd_width) + " " + std::to_string(lcd_height) + " ";
   return {Level::fail, area,
           pixels(screen.xres, screen.yres) + " pixels visible, not " +
-              pixels(lcd_width, lcd_height) + ": the player draws for " +
-              pixels(lcd_width, lcd_height) + " only",
-          "set the display to 800 × 480 (the board's display settings or "
-          "device tree; fbset -g 800 480 800 480 32 where the driver allows "
-          "it)"};
+              lcd_size() + ": the player draws for " + lcd_size() + " only",
+          "set the display to " + lcd_size() +
+              " (the board's display settings or device tree; fbset -g " +
+              mode + mode + lcd_bits() + " where the driver allows it)"};
 }
 
 bool channels_at(const ScreenInfo &screen, unsigned red, unsigned green,
@@ -44,11 +49,17 @@ Finding judge_pixels(const ScreenInfo &screen) {
   const std::string order_fix = "set the display to RGB order (XRGB8888) in "
                                 "its driver or device tree";
   if (screen.bits_per_pixel != lcd_bytes_per_pixel * 8)
-    return {Level::fail, area, bits + ", not 32: the picture will be garbled",
-            "switch the screen to 32 bits per pixel (fbset -depth 32, or the "
-            "driver's settings)"};
+    return {Level::fail, area,
+            bits + ", not " + lcd_bits() + ": the picture will be garbled",
+            "switch the screen to " + lcd_bits() +
+                " bits per pixel (fbset "
+                "-depth " +
+                lcd_bits() + ", or the driver's settings)"};
   if (channels_at(screen, lcd_red_shift, lcd_green_shift, lcd_blue_shift))
-    return ok_finding(area, bits + ", red/green/blue at bits 16/8/0");
+    return ok_finding(area, bits + ", red/green/blue at bits " +
+                                std::to_string(lcd_red_shift) + "/" +
+                                std::to_string(lcd_green_shift) + "/" +
+                                std::to_string(lcd_blue_shift));
   if (channels_at(screen, lcd_blue_shift, lcd_green_shift, lcd_red_shift))
     return {Level::fail, area,
             bits + " in BGR order (red at bit 0, blue at bit 16): colours "
@@ -70,8 +81,9 @@ Finding judge_rows(const ScreenInfo &screen) {
     return ok_finding(area, apart);
   return {Level::fail, area,
           apart + ", not " + with_thousands(row_bytes) + ": the picture shears",
-          "give the screen a virtual width of 800 pixels (fbset -vxres 800) "
-          "or use a driver without row padding"};
+          "give the screen a virtual width of " + std::to_string(lcd_width) +
+              " pixels (fbset -vxres " + std::to_string(lcd_width) +
+              ") or use a driver without row padding"};
 }
 
 Finding judge_memory(const ScreenInfo &screen) {
@@ -84,8 +96,8 @@ Finding judge_memory(const ScreenInfo &screen) {
   return {Level::fail, area,
           "only " + memory + ": the player maps " + with_thousands(lcd_bytes) +
               " and stops with \"mmap: Invalid argument\"",
-          "give the screen 800 × 480 pixels of 32 bits (the driver's "
-          "settings or device tree)"};
+          "give the screen " + lcd_size() + " pixels of " + lcd_bits() +
+              " bits (the driver's settings or device tree)"};
 }
 
 // A field of a kernel struct as the fixed-size text it is.

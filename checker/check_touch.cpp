@@ -22,11 +22,12 @@ constexpr int watch_seconds = 10;
 constexpr int records_shown = 20; // a moving finger sends hundreds
 constexpr unsigned bits_per_long = sizeof(unsigned long) * CHAR_BIT;
 
-const std::string link_fix =
-    "make " + std::string(touch_device) +
-    " that device before the player starts (an mdev or udev rule, or a "
-    "symbolic link; see docs/board.md)";
-const std::string driver_fix =
+std::string link_fix() {
+  return "make " + std::string(touch_device) +
+         " that device before the player starts (an mdev or udev rule, or a "
+         "symbolic link; see docs/board.md)";
+}
+const char *const driver_fix =
     "use a panel driver (or driver setting) that also reports BTN_TOUCH "
     "with ABS_X and ABS_Y";
 
@@ -193,7 +194,7 @@ std::string find_touchscreen(const std::string &skip) {
   return fallback;
 }
 
-const std::string load_fix = "load the touchscreen's driver (cat "
+const char *const load_fix = "load the touchscreen's driver (cat "
                              "/proc/bus/input/devices lists the input "
                              "devices)";
 
@@ -203,7 +204,7 @@ Finding unusable(const std::string &what, const std::string &own_fix,
                  const std::string &found) {
   if (!found.empty())
     return {Level::fail, area, what + "; the touchscreen is " + found,
-            link_fix};
+            link_fix()};
   return {Level::fail, area,
           what + "; no other " + std::string(input_dir) +
               "/event* is a touchscreen the player can use",

@@ -75,6 +75,16 @@ std::vector<HeaderCase> header_cases() {
        Level::fail,
        {"124-byte info header (the picture will be shifted by 84 bytes)",
         "32 bits per pixel (the picture will be garbled)"}},
+      // A palette file is shorter than 24-bit pixels would be, but not cut.
+      {"8 bits with a palette",
+       frame(800, 480, layout_with([](BmpLayout &l) {
+               l.bits_per_pixel = 8;
+               l.data_offset = 1078;
+             })),
+       Level::fail,
+       {"pixels at byte 1078, not 54 (the picture will be shifted by 1024 "
+        "bytes)",
+        "8 bits per pixel (the picture will be garbled)"}},
       {"RLE8",
        frame(800, 480, layout_with([](BmpLayout &l) { l.compression = 1; })),
        Level::fail,

@@ -4,6 +4,7 @@
 
 #include "check_frames.h"
 #include "check_player.h"
+#include "checker_test_support.h"
 #include "findings.h"
 #include "system_files.h"
 
@@ -95,6 +96,25 @@ TEST(LogTail, KeepsTheLastWholeLines) {
   EXPECT_EQ(last_lines("a\nb\nc", 5), (Lines{"a", "b", "c"}));
   EXPECT_EQ(last_lines("\n\nx\n", 3), (Lines{"", "", "x"}));
   EXPECT_EQ(last_lines("", 3), Lines{});
+}
+
+TEST(LogTail, ReadsOnlyTheEndOfALongLogAndShowsItPrintably) {
+  ScratchFolder folder;
+  std::string log(10000, 'x'); // one long line that the tail starts within
+  log += "\nret = 1152000\nbell\a and escape\x1b[2J\nlast line\n";
+  folder.write("player.log", byte_formats::Bytes(log.begin(), log.end()));
+  EXPECT_EQ(
+      printed_lines([&] { report_log_tail(folder.file("player.log")); }),
+      (std::vector<std::string>{
+          "ok   player: " + folder.file("player.log") + ", its last lines:",
+          "     | ret = 1152000", "     | bell? and escape?[2J",
+          "     | last line"}));
+  folder.write("empty.log", {});
+  EXPECT_EQ(printed_lines([&] { report_log_tail(folder.file("empty.log")); }),
+            std::vector<std::string>{
+                "ok   player: " + folder.file("empty.log") + " is empty"});
+  EXPECT_TRUE(
+      printed_lines([&] { report_log_tail(folder.file("none.log")); }).empty());
 }
 
 TEST(Lines, LevelsLineUpAndNumbersAreGrouped) {
