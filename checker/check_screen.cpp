@@ -129,36 +129,27 @@ bool read_screen_info(int fd, ScreenInfo &screen, int &error) {
   return true;
 }
 
-void report_not_framebuffer(const std::string &path, const std::string &what) {
-  report(Level::fail, area, path + " is not a framebuffer: " + what,
-         "load the board's framebuffer driver, which makes " + path +
-             " itself (dmesg shows why it is missing)");
+std::string driver_fix(const std::string &path) {
+  return "load the board's framebuffer driver, which makes " + path +
+         " itself (dmesg shows why it is missing)";
 }
 
 // Whether the device at `path` opened as a framebuffer; reports if not.
 bool open_framebuffer(const std::string &path, DeviceNode &node,
                       ScreenInfo &screen) {
   node = open_device(path, framebuffer_major);
-  int error = 0;
-  switch (node.state) {
-  case NodeState::missing:
-    report(Level::fail, area, "no " + path,
-           "load the board's framebuffer driver (dmesg shows why it is "
-           "missing)");
+  if (node.state != NodeState::open) {
+    report(Level::fail, area, node_problem(node, path, "a framebuffer"),
+           node.state == NodeState::cannot_open ? run_as_root_fix
+                                                : driver_fix(path));
     return false;
-  case NodeState::not_device:
-    report_not_framebuffer(path, "it is " + node.what);
-    return false;
-  case NodeState::cannot_open:
-    report(Level::fail, area, "cannot open " + path + ": " + node.what,
-           "run the check (and the player) as root");
-    return false;
-  case NodeState::open:
-    break;
   }
+  int error = 0;
   if (!read_screen_info(node.fd, screen, error)) {
-    report_not_framebuffer(path, "it does not answer as one (" +
-                                     error_text(error) + ")");
+    report(Level::fail, area,
+           path + " is not a framebuffer: it does not answer as one (" +
+               error_text(error) + ")",
+           driver_fix(path));
     return false;
   }
   return true;

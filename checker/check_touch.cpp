@@ -219,26 +219,16 @@ void report_unusable(const std::string &what, const std::string &path) {
 bool open_input(const std::string &path, DeviceNode &node,
                 InputDevice &device) {
   node = open_device(path, input_major);
-  switch (node.state) {
-  case NodeState::missing:
-    report_unusable("no " + path, path);
-    return false;
-  case NodeState::not_device:
-    report_unusable(path + " is not an input device: it is " + node.what, path);
-    return false;
-  case NodeState::cannot_open:
-    report(Level::fail, area, "cannot open " + path + ": " + node.what,
-           "run the check (and the player) as root");
-    return false;
-  case NodeState::open:
-    break;
-  }
-  if (!read_input_device(node.fd, device)) {
+  if (node.state == NodeState::cannot_open)
+    report(Level::fail, area, node_problem(node, path, ""), run_as_root_fix);
+  else if (node.state != NodeState::open)
+    report_unusable(node_problem(node, path, "an input device"), path);
+  else if (!read_input_device(node.fd, device))
     report_unusable(
         path + " is not an event device (" + error_text(errno) + ")", path);
-    return false;
-  }
-  return true;
+  else
+    return true;
+  return false;
 }
 
 void report_watch(const std::string &path, int fd) {

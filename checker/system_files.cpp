@@ -199,6 +199,21 @@ DeviceNode open_device(const std::string &path, unsigned major_number) {
   return node;
 }
 
+std::string node_problem(const DeviceNode &node, const std::string &path,
+                         const std::string &kind) {
+  switch (node.state) {
+  case NodeState::missing:
+    return "no " + path;
+  case NodeState::not_device:
+    return path + " is not " + kind + ": it is " + node.what;
+  case NodeState::cannot_open:
+    return "cannot open " + path + ": " + node.what;
+  case NodeState::open:
+    break;
+  }
+  return "";
+}
+
 void close_device(DeviceNode &node) {
   if (node.fd != -1)
     close(node.fd);

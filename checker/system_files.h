@@ -44,6 +44,11 @@ struct DeviceNode {
 // with major number `major_number`; anything else is described, not opened.
 DeviceNode open_device(const std::string &path, unsigned major_number);
 void close_device(DeviceNode &node);
+// What is wrong with a node that did not open as the device: "no PATH",
+// "PATH is not KIND: it is WHAT" or "cannot open PATH: REASON".
+std::string node_problem(const DeviceNode &node, const std::string &path,
+                         const std::string &kind);
+constexpr char run_as_root_fix[] = "run the check (and the player) as root";
 
 // Other processes that hold the file `target` open.
 struct Holders {

@@ -1,6 +1,7 @@
 // Input devices decoded from their capabilities, and touch records read as
 // the player acts on them.
 #include <climits>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <initializer_list>
 #include <unistd.h>
@@ -136,11 +137,13 @@ TEST(TouchFindings, AnUnusableDeviceNamesTheTouchscreenToUseOrTheReason) {
 
 namespace {
 
-input_event record(unsigned type, unsigned code, int value) {
-  input_event event{};
-  event.type = static_cast<__u16>(type);
-  event.code = static_cast<__u16>(code);
-  event.value = value;
+// A record in this machine's own layout, as the kernel writes it.
+input_event record(std::uint16_t type, std::uint16_t code, int value) {
+  input_event event;
+  std::memcpy(
+      &event,
+      byte_formats::input_record(sizeof event, type, code, value).data(),
+      sizeof event);
   return event;
 }
 

@@ -135,4 +135,12 @@ inline void append_input_record(Bytes &bytes, std::size_t record_size,
   std::memcpy(&bytes[at + 4], &value, 4);
 }
 
+// One such record on its own.
+inline Bytes input_record(std::size_t record_size, std::uint16_t type,
+                          std::uint16_t code, std::int32_t value) {
+  Bytes bytes;
+  append_input_record(bytes, record_size, type, code, value);
+  return bytes;
+}
+
 } // namespace byte_formats

@@ -18,11 +18,9 @@ using testing::internal::GetCapturedStdout;
 namespace {
 
 std::vector<unsigned char> record(int type, int code, int value) {
-  byte_formats::Bytes bytes;
-  byte_formats::append_input_record(bytes, sizeof(input_event),
+  return byte_formats::input_record(sizeof(input_event),
                                     static_cast<std::uint16_t>(type),
                                     static_cast<std::uint16_t>(code), value);
-  return bytes;
 }
 
 void send(int fd, const std::vector<unsigned char> &bytes) {

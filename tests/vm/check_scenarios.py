@@ -51,10 +51,14 @@ def check_run(guest, check, name):
     return findings, details, int(lines[ends[0]][len(prefix):])
 
 
+def not_ok(findings):
+    return [line for line in findings if not line.startswith("ok   ")]
+
+
 def board(guest, check):
     guest.wait_line("guest: player ready")
     findings, _, status = check_run(guest, check, "full")
-    others = [line for line in findings if not line.startswith("ok   ")]
+    others = not_ok(findings)
     check(status == 0 and not others,
           "the check of a correct guest gave %d: %s" % (status, others))
     check(TOUCHSCREEN in findings, "no touchscreen line in %s" % findings)
@@ -77,7 +81,7 @@ def board(guest, check):
           "playing" in details, "the touch record not shown: %s" % details)
 
     findings, _, status = check_run(guest, check, "frames")
-    named = [line for line in findings if not line.startswith("ok   ")]
+    named = not_ok(findings)
     check(status == 1 and named == FAULTY,
           "the faulty folder gave %d: %s" % (status, named))
     guest.finish()
@@ -87,7 +91,7 @@ def board(guest, check):
 def keyboard(guest, check):
     guest.wait_line("guest: event0 is vm-keyboard")
     findings, _, status = check_run(guest, check, "keyboard")
-    others = [line for line in findings if not line.startswith("ok   ")]
+    others = not_ok(findings)
     check(status == 1 and others == [KEYBOARD],
           "the keyboard guest gave %d: %s" % (status, others))
     guest.finish()

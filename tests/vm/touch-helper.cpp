@@ -41,44 +41,44 @@ bool setup_axis(int fd, int code, int maximum) {
          ioctl(fd, UI_ABS_SETUP, &axis) == 0;
 }
 
-// A single-touch panel: BTN_TOUCH plus absolute X and Y, marked as a
-// direct-input device so the kernel treats it as a touchscreen.
-int create_touchscreen() {
+// A uinput device named `name` with the capabilities `enable` sets up on
+// it; -1 if any step fails.
+int create_device(const char *name, bool (*enable)(int fd)) {
   const int fd = open("/dev/uinput", O_WRONLY | O_CLOEXEC);
   if (fd == -1)
     return -1;
   uinput_setup setup{};
   setup.id.bustype = BUS_VIRTUAL;
-  std::strncpy(setup.name, device_name, UINPUT_MAX_NAME_SIZE - 1);
-  if (ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 &&
-      ioctl(fd, UI_SET_KEYBIT, BTN_TOUCH) == 0 &&
-      ioctl(fd, UI_SET_EVBIT, EV_ABS) == 0 &&
-      setup_axis(fd, ABS_X, panel_max_x) &&
-      setup_axis(fd, ABS_Y, panel_max_y) &&
-      ioctl(fd, UI_SET_PROPBIT, INPUT_PROP_DIRECT) == 0 &&
-      ioctl(fd, UI_DEV_SETUP, &setup) == 0 && ioctl(fd, UI_DEV_CREATE) == 0)
+  std::strncpy(setup.name, name, UINPUT_MAX_NAME_SIZE - 1);
+  if (enable(fd) && ioctl(fd, UI_DEV_SETUP, &setup) == 0 &&
+      ioctl(fd, UI_DEV_CREATE) == 0)
     return fd;
   close(fd);
   return -1;
 }
 
-// A plain keyboard: letter keys and Enter.
+// A single-touch panel: BTN_TOUCH plus absolute X and Y, marked as a
+// direct-input device so the kernel treats it as a touchscreen.
+int create_touchscreen() {
+  return create_device(device_name, [](int fd) {
+    return ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 &&
+           ioctl(fd, UI_SET_KEYBIT, BTN_TOUCH) == 0 &&
+           ioctl(fd, UI_SET_EVBIT, EV_ABS) == 0 &&
+           setup_axis(fd, ABS_X, panel_max_x) &&
+           setup_axis(fd, ABS_Y, panel_max_y) &&
+           ioctl(fd, UI_SET_PROPBIT, INPUT_PROP_DIRECT) == 0;
+  });
+}
+
+// A plain keyboard: a few letter keys and Enter.
 int create_keyboard() {
-  const int fd = open("/dev/uinput", O_WRONLY | O_CLOEXEC);
-  if (fd == -1)
-    return -1;
-  uinput_setup setup{};
-  setup.id.bustype = BUS_VIRTUAL;
-  std::strncpy(setup.name, "vm-keyboard", UINPUT_MAX_NAME_SIZE - 1);
-  bool ok = ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 &&
-            ioctl(fd, UI_SET_KEYBIT, KEY_ENTER) == 0;
-  for (const int key : {KEY_Q, KEY_W, KEY_E, KEY_A, KEY_S, KEY_D, KEY_Z})
-    ok = ok && ioctl(fd, UI_SET_KEYBIT, key) == 0;
-  if (ok && ioctl(fd, UI_DEV_SETUP, &setup) == 0 &&
-      ioctl(fd, UI_DEV_CREATE) == 0)
-    return fd;
-  close(fd);
-  return -1;
+  return create_device("vm-keyboard", [](int fd) {
+    bool ok = ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 &&
+              ioctl(fd, UI_SET_KEYBIT, KEY_ENTER) == 0;
+    for (const int key : {KEY_Q, KEY_W, KEY_E, KEY_A, KEY_S, KEY_D, KEY_Z})
+      ok = ok && ioctl(fd, UI_SET_KEYBIT, key) == 0;
+    return ok;
+  });
 }
 
 // The channel must pass bytes as they come: no echo back to the host and
