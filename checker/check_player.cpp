@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,10 +38,21 @@ std::vector<Ancestor> ancestors_of(pid_t pid) {
   return ancestors;
 }
 
+// Whether `pid` sees the same mounts, and so the same devices and frames,
+// as this check; a player in a container or an emulated board elsewhere on
+// the machine does not. Assumed when it cannot be told.
+bool shares_mounts(pid_t pid) {
+  char own[64] = {}, its[64] = {};
+  const std::string path = "/proc/" + std::to_string(pid) + "/ns/mnt";
+  return readlink("/proc/self/ns/mnt", own, sizeof own - 1) <= 0 ||
+         readlink(path.c_str(), its, sizeof its - 1) <= 0 ||
+         std::strcmp(own, its) == 0;
+}
+
 std::vector<RunningPlayer> running_players(const std::vector<pid_t> &pids) {
   std::vector<RunningPlayer> players;
   for (const pid_t pid : pids)
-    if (process_name(pid) == player_name) {
+    if (process_name(pid) == player_name && shares_mounts(pid)) {
       std::string cgroup;
       read_small_file("/proc/" + std::to_string(pid) + "/cgroup", cgroup);
       players.push_back({pid, started_by(ancestors_of(pid), cgroup)});

@@ -30,7 +30,9 @@ void ScratchFolder::write(const std::string &name,
                           const byte_formats::Bytes &bytes) const {
   FILE *out = std::fopen(file(name).c_str(), "wb");
   ASSERT_NE(out, nullptr) << name;
-  EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
+  if (!bytes.empty()) {
+    EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), out), bytes.size());
+  }
   std::fclose(out);
 }
 
