@@ -79,5 +79,13 @@ frame-player-check: 4 FAIL, 1 warn, 0 ok
 END
 check 1 "$out/other.txt" --frames "$other"
 same_lines "$out/other.expected" "$out/other.txt"
+# Wrong arguments are refused with status 2 and the usage; --help is not.
+check 0 "$out/help.txt" --help
+grep -q -- '--frames DIR' "$out/help.txt" || fail "--help does not show --frames"
+for wrong in --frames --bogus "--touch --frames $other"; do
+  # shellcheck disable=SC2086 # the words are the arguments
+  check 2 "$out/wrong.txt" $wrong 2>/dev/null
+  [ ! -s "$out/wrong.txt" ] || fail "$wrong printed findings"
+done
 echo "the check named the four faults alike on a PC and on the board, and" \
   "ffmpeg's frames as the player would show them"
