@@ -21,7 +21,7 @@ int next_frame_number(int current) {
 }
 
 void format_frame_path(char *path, int number) {
-  std::snprintf(path, frame_path_size, "/mnt/udisk/4/3/Frame%d.bmp", number);
+  std::snprintf(path, frame_path_size, frame_path_format, number);
 }
 
 int main() {

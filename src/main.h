@@ -4,6 +4,10 @@
 #include <cstddef>
 
 constexpr int last_frame_number = 81;
+// Frame N is this path with N in decimal: Frame0.bmp ... Frame81.bmp in
+// the folder 4/3 of the USB disk mounted at frame_disk.
+constexpr char frame_path_format[] = "/mnt/udisk/4/3/Frame%d.bmp";
+constexpr char frame_disk[] = "/mnt/udisk";
 constexpr std::size_t frame_path_size = 128;
 
 // The number shown after `current`: 1, 2, ..., 81, then 0 again.

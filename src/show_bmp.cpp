@@ -35,9 +35,6 @@ RowConverter row_converter_in_use = nullptr;
 
 namespace {
 
-constexpr std::size_t file_header_bytes = 14;
-constexpr std::size_t info_header_bytes = 40;
-constexpr std::size_t pixel_data_offset = file_header_bytes + info_header_bytes;
 constexpr std::size_t page_bytes = 4096;
 
 struct FreeBytes {
@@ -291,8 +288,8 @@ int show_open_file(int fd, int x, int y) {
     std::puts("read failed !");
     return -1;
   }
-  const int width = little_endian_i32(info_header + 4);
-  const int height = little_endian_i32(info_header + 8);
+  const int width = little_endian_i32(info_header + info_width_at);
+  const int height = little_endian_i32(info_header + info_height_at);
   std::printf("图像宽度：%d , 高度：%d \n", width, height);
 
   const std::int64_t size = pixel_data_size(width, height);
@@ -375,7 +372,7 @@ const RowConverterEntry &choose_row_converter(unsigned features) {
 }
 
 int init_lcd() {
-  fd_lcd = open("/dev/fb0", O_RDWR);
+  fd_lcd = open(lcd_device, O_RDWR);
   if (fd_lcd == -1) {
     std::puts("open failed !");
     return -1;

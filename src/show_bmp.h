@@ -4,9 +4,26 @@
 #include <cstddef>
 #include <cstdint>
 
+// The screen device, mapped as lcd_width x lcd_height pixel words of
+// 0x00RRGGBB, rows one after another.
+constexpr char lcd_device[] = "/dev/fb0";
 constexpr int lcd_width = 800;
 constexpr int lcd_height = 480;
-constexpr std::size_t lcd_bytes = std::size_t{lcd_width} * lcd_height * 4;
+constexpr int lcd_bytes_per_pixel = 4;
+constexpr int lcd_red_shift = 16;
+constexpr int lcd_green_shift = 8;
+constexpr int lcd_blue_shift = 0;
+constexpr std::size_t lcd_bytes =
+    std::size_t{lcd_width} * lcd_height * lcd_bytes_per_pixel;
+
+// A frame file as the player reads it: a file header, an info header of
+// the classic size holding the width and height, and the pixel rows
+// right after the two.
+constexpr std::size_t file_header_bytes = 14;
+constexpr std::size_t info_header_bytes = 40;
+constexpr std::size_t pixel_data_offset = file_header_bytes + info_header_bytes;
+constexpr std::size_t info_width_at = 4; // signed 32 bits, little-endian
+constexpr std::size_t info_height_at = 8;
 
 // Largest pixel data a frame may declare; anything bigger is refused.
 constexpr std::int64_t max_pixel_data_bytes = std::int64_t{64} << 20;
@@ -25,8 +42,9 @@ int row_padding(int width);
 std::int64_t pixel_data_size(int width, int height);
 // Blue, green, red bytes to the screen word 0x00RRGGBB.
 inline std::uint32_t bgr_to_pixel(const unsigned char *bgr) {
-  return std::uint32_t{bgr[0]} | std::uint32_t{bgr[1]} << 8 |
-         std::uint32_t{bgr[2]} << 16;
+  return std::uint32_t{bgr[0]} << lcd_blue_shift |
+         std::uint32_t{bgr[1]} << lcd_green_shift |
+         std::uint32_t{bgr[2]} << lcd_red_shift;
 }
 
 // Converts `count` packed blue, green, red pixels into screen words.

@@ -14,11 +14,6 @@ int fd_ts = -1;
 
 namespace {
 
-constexpr int panel_width = 1024;
-constexpr int panel_height = 600;
-constexpr int touch_pressed = 1;
-constexpr int touch_released = 0;
-
 // Fills `event` completely, joining partial reads; false once the device
 // has ended or failed, with errno saying why.
 bool read_event(input_event &event) {
@@ -53,16 +48,8 @@ void handle_event(const input_event &event, TouchPosition &last) {
   }
 }
 
-int scale_x(std::int32_t raw) {
-  return static_cast<int>(std::int64_t{raw} * 800 / panel_width);
-}
-
-int scale_y(std::int32_t raw) {
-  return static_cast<int>(std::int64_t{raw} * 480 / panel_height);
-}
-
 int init_ts() {
-  fd_ts = open("/dev/input/event0", O_RDONLY);
+  fd_ts = open(touch_device, O_RDONLY);
   if (fd_ts == -1) {
     std::perror("open event 0 error");
     return -1;

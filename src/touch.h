@@ -24,6 +24,18 @@ struct TouchPosition {
 // it and sets or clears the flag; everything else is ignored.
 void handle_event(const input_event &event, TouchPosition &last);
 
-// Raw panel coordinates (1024 x 600) to screen pixels (800 x 480).
-int scale_x(std::int32_t raw);
-int scale_y(std::int32_t raw);
+// The touchscreen device, and the raw range of its panel: x 0-1023, y 0-599.
+constexpr char touch_device[] = "/dev/input/event0";
+constexpr int panel_width = 1024;
+constexpr int panel_height = 600;
+// BTN_TOUCH values: a finger down starts playback, lifting it stops it.
+constexpr int touch_pressed = 1;
+constexpr int touch_released = 0;
+
+// Raw panel coordinates to screen pixels (800 x 480).
+inline int scale_x(std::int32_t raw) {
+  return static_cast<int>(std::int64_t{raw} * 800 / panel_width);
+}
+inline int scale_y(std::int32_t raw) {
+  return static_cast<int>(std::int64_t{raw} * 480 / panel_height);
+}

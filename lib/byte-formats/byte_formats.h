@@ -52,12 +52,15 @@ using PixelFn = std::function<std::uint32_t(int row, int col)>;
 
 // How a file departs from the classic layout the player reads: image
 // programs write bigger info headers (108, 124 bytes), 32-bit pixels, top-
-// down rows (negative height) or compressed data.
+// down rows (negative height), compressed data, or leave a gap (a palette)
+// before the pixels; and a file that is no BMP lacks the "BM" signature.
 struct BmpLayout {
   std::uint32_t info_header_bytes = bmp_classic_info_bytes;
   int bits_per_pixel = 24; // 24 or 32
   bool top_down = false;
   std::uint32_t compression = 0; // written into the header only
+  std::uint32_t data_offset = 0; // 0: right after the headers; else later
+  char signature[2] = {'B', 'M'};
 };
 
 // Bytes of one file row: 3 or 4 per pixel, padded to a multiple of four.
@@ -72,12 +75,14 @@ inline std::size_t bmp_row_bytes(int width, int bits_per_pixel = 24) {
 // zero fourth byte at 32 bits).
 inline Bytes bmp_file(int width, int height, const PixelFn &pixel,
                       const BmpLayout &layout = {}) {
-  const std::size_t offset = bmp_file_header_bytes + layout.info_header_bytes;
+  const std::size_t headers = bmp_file_header_bytes + layout.info_header_bytes;
+  const std::size_t offset =
+      layout.data_offset > headers ? layout.data_offset : headers;
   const std::size_t row_bytes = bmp_row_bytes(width, layout.bits_per_pixel);
   const std::size_t data_bytes = row_bytes * static_cast<std::size_t>(height);
   Bytes bytes(offset, 0);
-  bytes[0] = 'B';
-  bytes[1] = 'M';
+  bytes[0] = static_cast<unsigned char>(layout.signature[0]);
+  bytes[1] = static_cast<unsigned char>(layout.signature[1]);
   put_le32(bytes, 2, static_cast<std::uint32_t>(offset + data_bytes));
   put_le32(bytes, bmp_data_offset_at, static_cast<std::uint32_t>(offset));
   put_le32(bytes, bmp_info_size_at, layout.info_header_bytes);

@@ -1,7 +1,7 @@
 # Sourced by the shell checks: their arguments, and how they skip or fail.
-# usage: CHECK.sh RIG PLAYER FRAME-GEN FRAMES-DIR OUT-DIR
+# usage: CHECK.sh RIG PLAYER FRAME-GEN FRAMES-DIR OUT-DIR [CHECKER]
 set -euo pipefail
-rig=$1 player=$2 frame_gen=$3 frames=$4 out=$5
+rig=$1 player=$2 frame_gen=$3 frames=$4 out=$5 checker=${6:-}
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 rm -rf "$out"
 mkdir -p "$out"

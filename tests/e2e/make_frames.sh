@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
-# tools/make-frames writes frames the player reads exactly: its synthetic
-# pattern plays with the right sizes and lands on the screen pixel for
-# pixel, and a square source is letterboxed.
+# tools/make-frames writes frames the player reads exactly: they pass the
+# board check, its synthetic pattern plays with the right sizes and lands
+# on the screen pixel for pixel, and a square source is letterboxed.
 source "$(dirname "$0")/common.sh"
 need_ffmpeg
 
+# The board check finds nothing to say about them.
+passes_check() { # DIR
+  local status=0
+  "$checker" --frames "$1" >"$1.check" || status=$?
+  [ "$status" -eq 0 ] &&
+    [ "$(cat "$1.check")" = "ok   frames: 82 of 82 frames ok
+frame-player-check: 0 FAIL, 0 warn, 1 ok" ] ||
+    fail "$1 does not pass the board check (status $status): $(cat "$1.check")"
+}
+
 "$repo/tools/make-frames" "$out/pattern"
+passes_check "$out/pattern"
 "$rig" --player "$player" --frames "$out/pattern" --out "$out/board" \
   --quiet 'down 512 300' 'wait-count "ret = " 100' up 'settle 500' \
   'snap last' 'expect-count "bad size !" 0' 'expect-count "read failed !" 0'
@@ -28,6 +39,7 @@ cmp -s "$out/screen.raw" "$out/frame.raw" ||
 ffmpeg -hide_banner -loglevel error -f lavfi -i color=red:size=400x400:rate=5 \
   -frames:v 3 -y "$out/square.gif"
 "$repo/tools/make-frames" "$out/square.gif" "$out/square"
+passes_check "$out/square"
 read -r -a left < <(od -An -tu1 -j54 -N3 "$out/square/Frame0.bmp")
 read -r -a middle < <(od -An -tu1 -j$((54 + 400 * 3)) -N3 "$out/square/Frame0.bmp")
 [ "${left[*]}" = "0 0 0" ] || fail "no black bar at the left: ${left[*]}"

@@ -1,6 +1,8 @@
 // Test frames whose every pixel tells which frame it belongs to, and the
 // check that reads a screen back: `write` makes Frame0.bmp ... FrameN.bmp,
-// `identify` names the frame a screen image shows, pixel for pixel.
+// `variant` one frame in a layout image programs write but the player does
+// not read right, `identify` names the frame a screen image shows, pixel
+// for pixel.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -15,29 +17,71 @@
 namespace {
 
 using frame_pattern::frame_count;
+
+int usage() {
+  std::fputs("usage: frame-gen write DIR [COUNT [WIDTH HEIGHT]]\n"
+             "       frame-gen variant "
+             "classic|info108|info124|bits32|top-down|rle8 NUMBER FILE\n"
+             "       frame-gen identify SCREEN.raw|SCREEN.ppm\n",
+             stderr);
+  return 2;
+}
 using frame_pattern::frame_pixel;
 using frame_pattern::screen_height;
 using frame_pattern::screen_width;
 
-std::vector<unsigned char> frame_bmp(int number, int width, int height) {
-  return byte_formats::bmp_file(width, height, [number](int row, int col) {
-    return frame_pixel(number, row, col);
-  });
+std::vector<unsigned char>
+frame_bmp(int number, int width, int height,
+          const byte_formats::BmpLayout &layout = {}) {
+  return byte_formats::bmp_file(
+      width, height,
+      [number](int row, int col) { return frame_pixel(number, row, col); },
+      layout);
+}
+
+bool write_file(const std::string &path,
+                const std::vector<unsigned char> &bytes) {
+  FILE *file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr ||
+      std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
+      std::fclose(file) != 0) {
+    std::perror(path.c_str());
+    return false;
+  }
+  return true;
 }
 
 int write_frames(const std::string &dir, int count, int width, int height) {
   for (int number = 0; number < count; ++number) {
     const std::string path = dir + "/Frame" + std::to_string(number) + ".bmp";
-    const auto bytes = frame_bmp(number, width, height);
-    FILE *file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr ||
-        std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
-        std::fclose(file) != 0) {
-      std::perror(path.c_str());
+    if (!write_file(path, frame_bmp(number, width, height)))
       return 1;
-    }
   }
   return 0;
+}
+
+// Frame `number` at full size in the layout named `kind`.
+int write_variant(const std::string &kind, int number,
+                  const std::string &path) {
+  byte_formats::BmpLayout layout;
+  if (kind == "classic")
+    ; // as write makes it, e.g. to cut short
+  else if (kind == "info108" || kind == "info124")
+    layout.info_header_bytes = kind == "info108" ? 108 : 124;
+  else if (kind == "bits32")
+    layout.bits_per_pixel = 32;
+  else if (kind == "top-down")
+    layout.top_down = true;
+  else if (kind == "rle8")
+    layout.compression = 1;
+  else
+    return usage();
+  if (number < 0 || number >= frame_count)
+    return usage();
+  return write_file(path,
+                    frame_bmp(number, screen_width, screen_height, layout))
+             ? 0
+             : 1;
 }
 
 bool read_file(const char *path, std::vector<unsigned char> &bytes) {
@@ -99,13 +143,6 @@ int identify(const char *path) {
   return 1;
 }
 
-int usage() {
-  std::fputs("usage: frame-gen write DIR [COUNT [WIDTH HEIGHT]]\n"
-             "       frame-gen identify SCREEN.raw|SCREEN.ppm\n",
-             stderr);
-  return 2;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -117,6 +154,8 @@ int main(int argc, char **argv) {
       return usage();
     return write_frames(argv[2], count, width, height);
   }
+  if (argc == 5 && std::strcmp(argv[1], "variant") == 0)
+    return write_variant(argv[2], std::atoi(argv[3]), argv[4]);
   if (argc == 3 && std::strcmp(argv[1], "identify") == 0)
     return identify(argv[2]);
   return usage();

@@ -5,6 +5,8 @@
 //   destroy    the device disappears, as when the panel is unplugged
 //   quit       the helper ends
 // Every command done is acknowledged on stdout as "touch: COMMAND".
+// With --keyboard-first, a keyboard is registered before the touchscreen
+// and takes event0, as a keypad or button driver does on some boards.
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -39,25 +41,44 @@ bool setup_axis(int fd, int code, int maximum) {
          ioctl(fd, UI_ABS_SETUP, &axis) == 0;
 }
 
-// A single-touch panel: BTN_TOUCH plus absolute X and Y, marked as a
-// direct-input device so the kernel treats it as a touchscreen.
-int create_touchscreen() {
+// A uinput device named `name` with the capabilities `enable` sets up on
+// it; -1 if any step fails.
+int create_device(const char *name, bool (*enable)(int fd)) {
   const int fd = open("/dev/uinput", O_WRONLY | O_CLOEXEC);
   if (fd == -1)
     return -1;
   uinput_setup setup{};
   setup.id.bustype = BUS_VIRTUAL;
-  std::strncpy(setup.name, device_name, UINPUT_MAX_NAME_SIZE - 1);
-  if (ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 &&
-      ioctl(fd, UI_SET_KEYBIT, BTN_TOUCH) == 0 &&
-      ioctl(fd, UI_SET_EVBIT, EV_ABS) == 0 &&
-      setup_axis(fd, ABS_X, panel_max_x) &&
-      setup_axis(fd, ABS_Y, panel_max_y) &&
-      ioctl(fd, UI_SET_PROPBIT, INPUT_PROP_DIRECT) == 0 &&
-      ioctl(fd, UI_DEV_SETUP, &setup) == 0 && ioctl(fd, UI_DEV_CREATE) == 0)
+  std::strncpy(setup.name, name, UINPUT_MAX_NAME_SIZE - 1);
+  if (enable(fd) && ioctl(fd, UI_DEV_SETUP, &setup) == 0 &&
+      ioctl(fd, UI_DEV_CREATE) == 0)
     return fd;
   close(fd);
   return -1;
+}
+
+// A single-touch panel: BTN_TOUCH plus absolute X and Y, marked as a
+// direct-input device so the kernel treats it as a touchscreen.
+int create_touchscreen() {
+  return create_device(device_name, [](int fd) {
+    return ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 &&
+           ioctl(fd, UI_SET_KEYBIT, BTN_TOUCH) == 0 &&
+           ioctl(fd, UI_SET_EVBIT, EV_ABS) == 0 &&
+           setup_axis(fd, ABS_X, panel_max_x) &&
+           setup_axis(fd, ABS_Y, panel_max_y) &&
+           ioctl(fd, UI_SET_PROPBIT, INPUT_PROP_DIRECT) == 0;
+  });
+}
+
+// A plain keyboard: a few letter keys and Enter.
+int create_keyboard() {
+  return create_device("vm-keyboard", [](int fd) {
+    bool ok = ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 &&
+              ioctl(fd, UI_SET_KEYBIT, KEY_ENTER) == 0;
+    for (const int key : {KEY_Q, KEY_W, KEY_E, KEY_A, KEY_S, KEY_D, KEY_Z})
+      ok = ok && ioctl(fd, UI_SET_KEYBIT, key) == 0;
+    return ok;
+  });
 }
 
 // The channel must pass bytes as they come: no echo back to the host and
@@ -103,11 +124,17 @@ bool run_command(const std::string &command, int &device) {
 } // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fputs("usage: touch-helper CHANNEL\n", stderr);
+  const bool keyboard_first =
+      argc == 3 && std::strcmp(argv[2], "--keyboard-first") == 0;
+  if (argc != 2 && !keyboard_first) {
+    std::fputs("usage: touch-helper CHANNEL [--keyboard-first]\n", stderr);
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  if (keyboard_first && create_keyboard() == -1) {
+    std::perror("touch-helper: keyboard");
+    return 1;
+  }
   int device = create_touchscreen();
   if (device == -1) {
     std::perror("touch-helper: uinput");

@@ -6,7 +6,8 @@ from the guest console and the screen is captured by QEMU itself.
 
 usage: vm-test.py ARCH SCENARIO --frame-gen PATH
   ARCH      x86_64, armhf or arm64
-  SCENARIO  playback, unplug or no_frames
+  SCENARIO  playback, unplug, no_frames, or the board check's
+            (check_scenarios.py)
 Exits 0 when every check holds, 1 on a failed check, 77 when QEMU is missing.
 """
 
@@ -18,6 +19,9 @@ import socket
 import subprocess
 import sys
 import time
+
+sys.dont_write_bytecode = True  # the scenarios beside this file: no cache
+import check_scenarios  # noqa: E402
 
 REPO = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))
 FRAME_COUNT = 82
@@ -85,7 +89,7 @@ def connect(path, deadline):
 class Guest:
     """One QEMU run: console file, QMP socket and touch channel."""
 
-    def __init__(self, arch, initrd, workdir, frame_gen):
+    def __init__(self, arch, initrd, workdir, frame_gen, append=""):
         machine = MACHINES[arch]
         self.workdir = workdir
         self.frame_gen = frame_gen
@@ -98,7 +102,7 @@ class Guest:
                 "-no-user-config", "-display", "none", "-no-reboot",
                 "-kernel", os.path.join(images, "kernel"),
                 "-initrd", os.path.join(images, initrd),
-                "-append", machine["append"] + APPEND,
+                "-append", machine["append"] + APPEND + append,
                 "-serial", "file:" + self.console,
                 "-qmp", "unix:%s,server=on,wait=off" % qmp]
         args += [a.format(touch=touch) for a in machine["args"]]
@@ -300,6 +304,7 @@ SCENARIOS = {
     "unplug": (scenario_unplug, "initrd-frames"),
     "no_frames": (scenario_no_frames, "initrd"),
 }
+SCENARIOS.update(check_scenarios.scenarios(check))
 
 
 def main():
@@ -311,12 +316,12 @@ def main():
     if shutil.which(MACHINES[args.arch]["qemu"]) is None:
         print("SKIP: %s is not installed" % MACHINES[args.arch]["qemu"])
         return SKIP
-    run, initrd = SCENARIOS[args.scenario]
+    run, initrd, *append = SCENARIOS[args.scenario]
     workdir = os.path.join(REPO, "build", "vm", "runs",
                            args.arch + "-" + args.scenario)
     shutil.rmtree(workdir, ignore_errors=True)
     os.makedirs(workdir)
-    guest = Guest(args.arch, initrd, workdir, args.frame_gen)
+    guest = Guest(args.arch, initrd, workdir, args.frame_gen, *append)
     try:
         summary = run(guest)
         ok = True

@@ -1,0 +1,173 @@
+#include "check_player.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "system_files.h"
+
+namespace {
+
+constexpr char area[] = "player";
+constexpr char init_script[] = "/etc/init.d/S99frame-player";
+constexpr char init_script_name[] = "S99frame-player";
+constexpr char unit_name[] = "frame-player.service";
+const char *const unit_paths[] = {"/etc/systemd/system/frame-player.service",
+                                  "/lib/systemd/system/frame-player.service"};
+constexpr char log_path[] = "/var/log/frame-player.log";
+constexpr std::size_t log_tail_bytes = 4096; // the log may hold a megabyte
+constexpr std::size_t log_lines_shown = 5;
+constexpr int ancestors_followed = 8;
+
+bool exists(const char *path) {
+  struct stat info;
+  return stat(path, &info) == 0;
+}
+
+std::vector<Ancestor> ancestors_of(pid_t pid) {
+  std::vector<Ancestor> ancestors;
+  for (int i = 0; i < ancestors_followed; ++i) {
+    pid = parent_of(pid);
+    if (pid <= 0)
+      break;
+    ancestors.push_back({pid, process_name(pid), process_command(pid)});
+  }
+  return ancestors;
+}
+
+// Whether `pid` sees the same mounts, and so the same devices and frames,
+// as this check; a player in a container or an emulated board elsewhere on
+// the machine does not. Assumed when it cannot be told.
+bool shares_mounts(pid_t pid) {
+  char own[64] = {}, its[64] = {};
+  const std::string path = "/proc/" + std::to_string(pid) + "/ns/mnt";
+  return readlink("/proc/self/ns/mnt", own, sizeof own - 1) <= 0 ||
+         readlink(path.c_str(), its, sizeof its - 1) <= 0 ||
+         std::strcmp(own, its) == 0;
+}
+
+std::vector<RunningPlayer> running_players(const std::vector<pid_t> &pids) {
+  std::vector<RunningPlayer> players;
+  for (const pid_t pid : pids)
+    if (process_name(pid) == player_name && shares_mounts(pid)) {
+      std::string cgroup;
+      read_small_file("/proc/" + std::to_string(pid) + "/cgroup", cgroup);
+      players.push_back({pid, started_by(ancestors_of(pid), cgroup)});
+    }
+  return players;
+}
+
+// The end of the log, without reading all of it.
+bool read_log_tail(const std::string &path, std::string &text) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat info;
+  bool read_it = fd != -1 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (read_it) {
+    const off_t from =
+        std::max<off_t>(0, info.st_size - static_cast<off_t>(log_tail_bytes));
+    text.resize(log_tail_bytes);
+    const ssize_t got = pread(fd, &text[0], text.size(), from);
+    read_it = got >= 0;
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    // A tail that starts within a line shows only whole lines.
+    if (from > 0)
+      text.erase(0, std::min(text.size(), text.find('\n') + 1));
+  }
+  const int error = errno;
+  if (fd != -1)
+    close(fd);
+  errno = error;
+  return read_it;
+}
+
+} // namespace
+
+std::string started_by(const std::vector<Ancestor> &ancestors,
+                       const std::string &cgroup) {
+  if (cgroup.find(std::string("/") + unit_name) != std::string::npos)
+    return std::string("systemd (") + unit_name + ")";
+  for (const auto &ancestor : ancestors)
+    if (ancestor.command.find(init_script_name) != std::string::npos)
+      return std::string("the init script (") + init_script_name + ")";
+  if (ancestors.empty())
+    return "an unknown process";
+  return ancestors[0].name + " (pid " + std::to_string(ancestors[0].pid) + ")";
+}
+
+Finding judge_players(bool listed, const std::vector<RunningPlayer> &players,
+                      bool init_script_installed, bool systemd_unit) {
+  const std::string player = player_name;
+  if (!listed)
+    return {Level::fail, area,
+            "cannot tell whether " + player + " runs: /proc is not mounted",
+            "mount it (mount -t proc proc /proc)"};
+  if (players.size() == 1)
+    return ok_finding(area, player + " is running (pid " +
+                                std::to_string(players[0].pid) +
+                                "), started by " + players[0].started_by);
+  if (players.size() > 1) {
+    std::string pids;
+    for (const auto &running : players)
+      pids += (pids.empty() ? "" : ", ") + std::to_string(running.pid);
+    return {Level::fail, area,
+            std::to_string(players.size()) + " copies of " + player +
+                " are running (pids " + pids + "): they draw over each other",
+            "stop all but one (e.g. " + std::string(init_script) + " restart)"};
+  }
+  if (init_script_installed)
+    return {Level::warn, area, player + " is not running",
+            "start it: " + std::string(init_script) + " start"};
+  if (systemd_unit)
+    return {Level::warn, area, player + " is not running",
+            "start it: systemctl start frame-player"};
+  return {Level::warn, area,
+          player + " is not running, and nothing starts it at boot",
+          "install deploy/S99frame-player or deploy/frame-player.service "
+          "(docs/board.md)"};
+}
+
+std::vector<std::string> last_lines(const std::string &text,
+                                    std::size_t count) {
+  std::vector<std::string> lines;
+  std::size_t end = text.size();
+  if (end > 0 && text[end - 1] == '\n')
+    --end;
+  while (!text.empty() && lines.size() < count) {
+    const std::size_t start =
+        end == 0 ? std::string::npos : text.rfind('\n', end - 1);
+    const std::size_t from = start == std::string::npos ? 0 : start + 1;
+    lines.insert(lines.begin(), text.substr(from, end - from));
+    if (start == std::string::npos)
+      break;
+    end = start;
+  }
+  return lines;
+}
+
+void report_log_tail(const std::string &path) {
+  if (!exists(path.c_str()))
+    return;
+  std::string text;
+  if (!read_log_tail(path, text)) {
+    report(Level::warn, area, "cannot read " + path + ": " + error_text(errno),
+           "run the check as root");
+    return;
+  }
+  const auto lines = last_lines(text, log_lines_shown);
+  report(Level::ok, area,
+         path + (lines.empty() ? " is empty" : ", its last lines:"));
+  for (const auto &line : lines)
+    report_detail("| " + printable(line));
+}
+
+void check_player() {
+  std::vector<pid_t> pids;
+  const bool listed = list_processes(pids);
+  const bool unit = exists(unit_paths[0]) || exists(unit_paths[1]);
+  report(
+      judge_players(listed, running_players(pids), exists(init_script), unit));
+  report_log_tail(log_path);
+}

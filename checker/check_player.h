@@ -1,0 +1,39 @@
+// Player: whether frame-player runs, what started it, and the last lines
+// of its log.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "findings.h"
+
+constexpr char player_name[] = "frame-player"; // its process name
+
+struct Ancestor {
+  pid_t pid;
+  std::string name, command;
+};
+
+// What started a player, given its ancestors (parent first) and its
+// /proc/PID/cgroup: "the init script (S99frame-player)", "systemd
+// (frame-player.service)" or "NAME (pid N)" of its parent.
+std::string started_by(const std::vector<Ancestor> &ancestors,
+                       const std::string &cgroup);
+
+struct RunningPlayer {
+  pid_t pid;
+  std::string started_by;
+};
+
+// `listed` false: /proc could not be listed. The two flags say whether
+// the init script or the systemd unit is installed.
+Finding judge_players(bool listed, const std::vector<RunningPlayer> &players,
+                      bool init_script, bool systemd_unit);
+// The last `count` complete lines of `text`.
+std::vector<std::string> last_lines(const std::string &text, std::size_t count);
+
+// The last lines of the log at `path`, if it exists; reads only its end.
+void report_log_tail(const std::string &path);
+
+void check_player();

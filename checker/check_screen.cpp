@@ -1,0 +1,258 @@
+#include "check_screen.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <linux/fb.h>
+#include <sys/ioctl.h>
+
+#include "check_player.h"
+#include "show_bmp.h"
+
+namespace {
+
+constexpr char area[] = "screen";
+constexpr unsigned framebuffer_major = 29;
+constexpr unsigned channel_bits = 8;
+
+std::string pixels(unsigned width, unsigned height) {
+  return std::to_string(width) + " × " + std::to_string(height);
+}
+
+// The layout the player draws in, as the lines name it.
+std::string lcd_size() { return pixels(lcd_width, lcd_height); }
+std::string lcd_bits() { return std::to_string(lcd_bytes_per_pixel * 8); }
+
+Finding judge_size(const ScreenInfo &screen) {
+  if (screen.xres == lcd_width && screen.yres == lcd_height)
+    return ok_finding(area, lcd_size() + " pixels visible");
+  const std::string mode =
+      std::to_string(lcd_width) + " " + std::to_string(lcd_height) + " ";
+  return {Level::fail, area,
+          pixels(screen.xres, screen.yres) + " pixels visible, not " +
+              lcd_size() + ": the player draws for " + lcd_size() + " only",
+          "set the display to " + lcd_size() +
+              " (the board's display settings or device tree; fbset -g " +
+              mode + mode + lcd_bits() + " where the driver allows it)"};
+}
+
+bool channels_at(const ScreenInfo &screen, unsigned red, unsigned green,
+                 unsigned blue) {
+  return screen.red_offset == red && screen.green_offset == green &&
+         screen.blue_offset == blue && screen.red_length == channel_bits &&
+         screen.green_length == channel_bits &&
+         screen.blue_length == channel_bits;
+}
+
+Finding judge_pixels(const ScreenInfo &screen) {
+  const std::string bits =
+      std::to_string(screen.bits_per_pixel) + " bits per pixel";
+  const std::string order_fix = "set the display to RGB order (XRGB8888) in "
+                                "its driver or device tree";
+  if (screen.bits_per_pixel != lcd_bytes_per_pixel * 8)
+    return {Level::fail, area,
+            bits + ", not " + lcd_bits() + ": the picture will be garbled",
+            "switch the screen to " + lcd_bits() +
+                " bits per pixel (fbset "
+                "-depth " +
+                lcd_bits() + ", or the driver's settings)"};
+  if (channels_at(screen, lcd_red_shift, lcd_green_shift, lcd_blue_shift))
+    return ok_finding(area, bits + ", red/green/blue at bits " +
+                                std::to_string(lcd_red_shift) + "/" +
+                                std::to_string(lcd_green_shift) + "/" +
+                                std::to_string(lcd_blue_shift));
+  if (channels_at(screen, lcd_blue_shift, lcd_green_shift, lcd_red_shift))
+    return {Level::fail, area,
+            bits + " in BGR order (red at bit 0, blue at bit 16): colours "
+                   "will be swapped",
+            order_fix};
+  return {Level::fail, area,
+          bits + " with red/green/blue at bits " +
+              std::to_string(screen.red_offset) + "/" +
+              std::to_string(screen.green_offset) + "/" +
+              std::to_string(screen.blue_offset) + ": colours will be wrong",
+          order_fix};
+}
+
+Finding judge_rows(const ScreenInfo &screen) {
+  const unsigned row_bytes = lcd_width * lcd_bytes_per_pixel;
+  const std::string apart =
+      "rows are " + with_thousands(screen.line_length) + " bytes apart";
+  if (screen.line_length == row_bytes)
+    return ok_finding(area, apart);
+  return {Level::fail, area,
+          apart + ", not " + with_thousands(row_bytes) + ": the picture shears",
+          "give the screen a virtual width of " + std::to_string(lcd_width) +
+              " pixels (fbset -vxres " + std::to_string(lcd_width) +
+              ") or use a driver without row padding"};
+}
+
+Finding judge_memory(const ScreenInfo &screen) {
+  const std::string memory =
+      with_thousands(static_cast<long long>(screen.memory_bytes)) +
+      " bytes of screen memory";
+  if (screen.memory_bytes >= lcd_bytes)
+    return ok_finding(area, memory + ", the player maps " +
+                                with_thousands(lcd_bytes));
+  return {Level::fail, area,
+          "only " + memory + ": the player maps " + with_thousands(lcd_bytes) +
+              " and stops with \"mmap: Invalid argument\"",
+          "give the screen " + lcd_size() + " pixels of " + lcd_bits() +
+              " bits (the driver's settings or device tree)"};
+}
+
+// A field of a kernel struct as the fixed-size text it is.
+template <std::size_t size> std::string fixed_text(const char (&field)[size]) {
+  std::string text(field, size);
+  return printable(text.substr(0, text.find('\0')));
+}
+
+bool read_screen_info(int fd, ScreenInfo &screen, int &error) {
+  fb_var_screeninfo variable{};
+  fb_fix_screeninfo fixed{};
+  if (ioctl(fd, FBIOGET_VSCREENINFO, &variable) == -1 ||
+      ioctl(fd, FBIOGET_FSCREENINFO, &fixed) == -1) {
+    error = errno;
+    return false;
+  }
+  screen.id = fixed_text(fixed.id);
+  screen.xres = variable.xres;
+  screen.yres = variable.yres;
+  screen.bits_per_pixel = variable.bits_per_pixel;
+  screen.red_offset = variable.red.offset;
+  screen.green_offset = variable.green.offset;
+  screen.blue_offset = variable.blue.offset;
+  screen.red_length = variable.red.length;
+  screen.green_length = variable.green.length;
+  screen.blue_length = variable.blue.length;
+  screen.line_length = fixed.line_length;
+  screen.memory_bytes = fixed.smem_len;
+  return true;
+}
+
+std::string driver_fix(const std::string &path) {
+  return "load the board's framebuffer driver, which makes " + path +
+         " itself (dmesg shows why it is missing)";
+}
+
+// Whether the device at `path` opened as a framebuffer; reports if not.
+bool open_framebuffer(const std::string &path, DeviceNode &node,
+                      ScreenInfo &screen) {
+  node = open_device(path, framebuffer_major);
+  if (node.state != NodeState::open) {
+    report(Level::fail, area, node_problem(node, path, "a framebuffer"),
+           node.state == NodeState::cannot_open ? run_as_root_fix
+                                                : driver_fix(path));
+    return false;
+  }
+  int error = 0;
+  if (!read_screen_info(node.fd, screen, error)) {
+    report(Level::fail, area,
+           path + " is not a framebuffer: it does not answer as one (" +
+               error_text(error) + ")",
+           driver_fix(path));
+    return false;
+  }
+  return true;
+}
+
+void check_holders(const struct stat &device) {
+  const Holders holders = holders_of(device);
+  std::vector<std::string> names;
+  for (const pid_t pid : holders.pids)
+    names.push_back(process_name(pid));
+  report(judge_holders(holders, names));
+}
+
+void check_console() {
+  std::vector<std::string> consoles;
+  const bool sysfs = list_directory("/sys/class", consoles);
+  bool bound = false;
+  if (sysfs && list_directory("/sys/class/vtconsole", consoles))
+    for (const auto &console : consoles) {
+      const std::string dir = "/sys/class/vtconsole/" + console;
+      std::string name, bind;
+      if (read_small_file(dir + "/name", name) &&
+          name.find("frame buffer") != std::string::npos &&
+          read_small_file(dir + "/bind", bind) && first_line(bind) == "1")
+        bound = true;
+    }
+  std::string blink;
+  const int cursor_blink =
+      read_small_file("/sys/class/graphics/fbcon/cursor_blink", blink)
+          ? std::atoi(blink.c_str())
+          : -1;
+  report(judge_console(sysfs, bound, cursor_blink));
+}
+
+} // namespace
+
+std::vector<Finding> judge_screen(const ScreenInfo &screen) {
+  return {judge_size(screen), judge_pixels(screen), judge_rows(screen),
+          judge_memory(screen)};
+}
+
+Finding judge_holders(const Holders &holders,
+                      const std::vector<std::string> &names) {
+  if (!holders.listed)
+    return {Level::fail, area,
+            "cannot tell who holds the screen: /proc is not mounted",
+            "mount it (mount -t proc proc /proc)"};
+  std::string players, others;
+  for (std::size_t i = 0; i < holders.pids.size(); ++i) {
+    std::string &list = names[i] == player_name ? players : others;
+    list += (list.empty() ? "" : ", ") + names[i] + " (pid " +
+            std::to_string(holders.pids[i]) + ")";
+  }
+  if (!others.empty())
+    return {Level::warn, area,
+            std::string(lcd_device) + " is also held by " + others +
+                ": it may draw over the picture",
+            "stop it and keep it from starting at boot"};
+  if (holders.hidden > 0)
+    return {Level::warn, area,
+            "cannot see the open files of " + std::to_string(holders.hidden) +
+                " processes, so not who else holds " + lcd_device,
+            "run the check as root"};
+  if (!players.empty())
+    return ok_finding(area,
+                      std::string(lcd_device) + " is held only by " + players);
+  return ok_finding(area, "no other program holds " + std::string(lcd_device));
+}
+
+Finding judge_console(bool sysfs, bool bound, int cursor_blink) {
+  const std::string fix =
+      "start the player with deploy/S99frame-player (its "
+      "frame-player-console takes the console off the screen), or unbind "
+      "it: echo 0 > /sys/class/vtconsole/vtconN/bind";
+  if (!sysfs)
+    return {Level::warn, area,
+            "cannot tell whether the text console draws on the screen: /sys "
+            "is not mounted",
+            "mount it (mount -t sysfs sysfs /sys)"};
+  if (!bound)
+    return ok_finding(area, "the text console is not bound to the framebuffer");
+  if (cursor_blink == 0)
+    return {Level::warn, area,
+            "the text console is bound to the framebuffer (its cursor does "
+            "not blink): console messages can still draw over the picture",
+            fix};
+  return {Level::warn, area,
+          "the text console is bound to the framebuffer: its blinking cursor "
+          "draws over the picture at the top left",
+          fix};
+}
+
+void check_screen(const std::string &path) {
+  DeviceNode node;
+  ScreenInfo screen;
+  if (!open_framebuffer(path, node, screen)) {
+    close_device(node);
+    return;
+  }
+  report(Level::ok, area, path + " is a framebuffer (\"" + screen.id + "\")");
+  for (const auto &finding : judge_screen(screen))
+    report(finding);
+  close_device(node);
+  check_holders(node.info);
+  check_console();
+}

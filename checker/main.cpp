@@ -1,0 +1,92 @@
+// frame-player-check: tells a board owner what keeps the frame player from
+// working on this board (screen, touchscreen, frames, the player itself)
+// and how to fix it. It only reads; see checker/README.md.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "check_frames.h"
+#include "check_player.h"
+#include "check_screen.h"
+#include "check_touch.h"
+#include "findings.h"
+#include "show_bmp.h"
+#include "touch.h"
+
+namespace {
+
+constexpr int exit_all_passed = 0;
+constexpr int exit_something_failed = 1;
+constexpr int exit_usage = 2;
+
+const char usage_text[] =
+    "usage: frame-player-check [--touch | --frames DIR]\n"
+    "Checks what frame-player needs and prints one line per finding: ok,\n"
+    "warn or FAIL, what was found and, unless ok, the fix. It only reads.\n"
+    "  (no option)   on the board: the screen (/dev/fb0), the touchscreen\n"
+    "                (/dev/input/event0), the frames (/mnt/udisk/4/3/\n"
+    "                Frame0.bmp ... Frame81.bmp) and the running player\n"
+    "  --touch       the same, then waits up to 10 s for a touch and a\n"
+    "                release on /dev/input/event0 and reports what arrived\n"
+    "                and whether the player would start and stop playback\n"
+    "  --frames DIR  only the frames DIR/Frame0.bmp ... Frame81.bmp, e.g. on\n"
+    "                a PC before copying them to the USB disk\n"
+    "  --help        this text\n"
+    "Exit status: 0 nothing failed, 1 something failed, 2 wrong arguments.\n";
+
+struct Options {
+  bool touch = false;
+  bool help = false;
+  std::string frames_dir; // empty: check the whole board
+  std::string problem;    // a wrong argument
+};
+
+Options parse_options(int argc, char **argv) {
+  Options options;
+  for (int i = 1; i < argc && options.problem.empty(); ++i) {
+    const std::string option = argv[i];
+    if (option == "--touch")
+      options.touch = true;
+    else if (option == "--help" || option == "-h")
+      options.help = true;
+    else if (option == "--frames" && i + 1 < argc && argv[i + 1][0] != '\0')
+      options.frames_dir = argv[++i];
+    else if (option == "--frames")
+      options.problem = "--frames needs a folder";
+    else
+      options.problem = "unknown argument " + option;
+  }
+  if (options.problem.empty() && options.touch && !options.frames_dir.empty())
+    options.problem = "--touch checks the board, --frames only a folder";
+  return options;
+}
+
+void check_board(bool wait_for_touch) {
+  check_screen(lcd_device);
+  check_touch(touch_device, wait_for_touch);
+  check_board_frames();
+  check_player();
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  // Lines must appear as they are found: the touch prompt above all.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  const Options options = parse_options(argc, argv);
+  if (!options.problem.empty()) {
+    std::fprintf(stderr, "frame-player-check: %s\n%s", options.problem.c_str(),
+                 usage_text);
+    return exit_usage;
+  }
+  if (options.help) {
+    std::fputs(usage_text, stdout);
+    return exit_all_passed;
+  }
+  if (options.frames_dir.empty())
+    check_board(options.touch);
+  else
+    check_frame_folder(options.frames_dir);
+  std::printf("%s\n", tally_line().c_str());
+  return findings_at(Level::fail) > 0 ? exit_something_failed : exit_all_passed;
+}

@@ -1,0 +1,108 @@
+"""The board check (frame-player-check) in the real-kernel guests, for
+vm-test.py. The guest's /init runs tests/vm/check-guest once the player is
+ready; each run's lines come between "guest: check NAME" and
+"guest: check NAME exit STATUS" on the console, mixed with the player's."""
+
+import re
+import time
+
+FINDING = re.compile(r"^(ok  |warn|FAIL) ")
+TOUCHSCREEN = ('ok   touch: /dev/input/event0 is "vm-touch", a touchscreen '
+               'with BTN_TOUCH, ABS_X and ABS_Y')
+PROMPT = ("     touch the screen and lift the finger (waiting up to 10 s on "
+          "/dev/input/event0)")
+REWRITE = ("fix: save it as a 24-bit BMP with a 40-byte info header and rows "
+           "bottom-up (tools/make-frames writes such frames)")
+FAULTY = [
+    "FAIL frames: Frame7.bmp: 124-byte info header (the picture will be "
+    "shifted by 84 bytes); " + REWRITE,
+    "FAIL frames: Frame20.bmp: 32 bits per pixel (the picture will be "
+    "garbled); " + REWRITE,
+    'FAIL frames: Frame33.bmp: missing (the player prints "open failed !" '
+    "and keeps the previous frame); fix: copy Frame33.bmp into the folder",
+    "FAIL frames: Frame50.bmp: cut short: 599,946 of its 1,152,000 bytes of "
+    "pixels (the top 231 rows will be black); fix: copy it again: the copy "
+    "is incomplete",
+    "FAIL frames: 78 of 82 frames ok; fix: see the lines above",
+]
+KEYBOARD = ('FAIL touch: /dev/input/event0 is "vm-keyboard", a keyboard, not a '
+            'touchscreen; the touchscreen is /dev/input/event1 ("vm-touch"); '
+            "fix: make /dev/input/event0 that device before the player starts "
+            "(an mdev or udev rule, or a symbolic link; see docs/board.md)")
+
+
+def check_run(guest, check, name):
+    """The finding lines of check run NAME, its detail lines and status."""
+    begin = guest.wait_line("guest: check " + name)
+    prefix = "guest: check %s exit " % name
+    deadline = time.monotonic() + guest.timeout
+    while True:
+        lines = guest.lines()
+        ends = [i for i in range(begin, len(lines))
+                if lines[i].startswith(prefix)]
+        if ends:
+            break
+        check(time.monotonic() < deadline and guest.qemu.poll() is None,
+              "the check %s did not end" % name)
+        time.sleep(0.05)
+    run = lines[begin + 1:ends[0]]
+    findings = [line for line in run if FINDING.match(line)]
+    details = [line for line in run if line.startswith("     ")]
+    return findings, details, int(lines[ends[0]][len(prefix):])
+
+
+def not_ok(findings):
+    return [line for line in findings if not line.startswith("ok   ")]
+
+
+def board(guest, check):
+    guest.wait_line("guest: player ready")
+    findings, _, status = check_run(guest, check, "full")
+    others = not_ok(findings)
+    check(status == 0 and not others,
+          "the check of a correct guest gave %d: %s" % (status, others))
+    check(TOUCHSCREEN in findings, "no touchscreen line in %s" % findings)
+    check("ok   frames: 82 of 82 frames ok" in findings, "frames not all ok")
+    check(any(line.startswith("ok   screen: /dev/fb0 is held only by "
+                              "frame-player (pid ") for line in findings),
+          "the player does not hold the screen")
+
+    # --touch: the host touches once the check asks for it.
+    begin = guest.wait_line("guest: check touch")
+    guest.wait_line(PROMPT, begin)
+    guest.touch("down 512 300")
+    guest.touch("up")
+    findings, details, status = check_run(guest, check, "touch")
+    check(status == 0, "the touch check gave %d: %s" % (status, findings))
+    check("ok   touch: a touch and a release arrived: the player would print "
+          "get_xy:(400,240), start playback and stop it again (it ignores "
+          "EV_SYN)" in findings, "no touch and release in %s" % findings)
+    check("     BTN_TOUCH 1: the player prints get_xy:(400,240) and starts "
+          "playing" in details, "the touch record not shown: %s" % details)
+
+    findings, _, status = check_run(guest, check, "frames")
+    named = not_ok(findings)
+    check(status == 1 and named == FAULTY,
+          "the faulty folder gave %d: %s" % (status, named))
+    guest.finish()
+    return "all ok; touch and release seen; the four faulty frames named"
+
+
+def keyboard(guest, check):
+    guest.wait_line("guest: event0 is vm-keyboard")
+    findings, _, status = check_run(guest, check, "keyboard")
+    others = not_ok(findings)
+    check(status == 1 and others == [KEYBOARD],
+          "the keyboard guest gave %d: %s" % (status, others))
+    guest.finish()
+    return "event1 named as the touchscreen"
+
+
+def scenarios(check):
+    """vm-test.py's scenarios: name -> (run, initrd, kernel parameters)."""
+    return {
+        "check_board": (lambda guest: board(guest, check), "initrd-frames",
+                        " frame_check=board"),
+        "check_keyboard": (lambda guest: keyboard(guest, check),
+                           "initrd-frames", " frame_check=keyboard"),
+    }
