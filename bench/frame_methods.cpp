@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr std::size_t bmp_header_bytes = byte_formats::bmp_classic_data_offset;
+constexpr std::size_t bmp_header_bytes = pixel_data_offset;
 
 // Holds a whole frame file and a screenful, allocated once and page
 // aligned so that the limit pays for nothing but the read and the copy, and
@@ -111,8 +111,8 @@ bool two_pass_frame(const char *path) {
   unsigned char header[bmp_header_bytes];
   std::int32_t width = 0, height = 0;
   if (read(fd, header, sizeof header) == sizeof header) {
-    std::memcpy(&width, header + byte_formats::bmp_width_at, 4);
-    std::memcpy(&height, header + byte_formats::bmp_height_at, 4);
+    std::memcpy(&width, header + bmp_width_at, 4);
+    std::memcpy(&height, header + bmp_height_at, 4);
   }
   const std::size_t size = std::size_t((3 * width + 3) & ~3) * height;
   std::unique_ptr<unsigned char[]> data(new unsigned char[size]);

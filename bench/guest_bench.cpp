@@ -57,9 +57,8 @@ bool read_pixels(Frame &frame) {
   const int fd = open(frame.path.c_str(), O_RDONLY);
   if (fd == -1)
     return false;
-  const ssize_t got =
-      pread(fd, frame.pixels.data(), frame.pixels.size(),
-            static_cast<off_t>(byte_formats::bmp_classic_data_offset));
+  const ssize_t got = pread(fd, frame.pixels.data(), frame.pixels.size(),
+                            static_cast<off_t>(pixel_data_offset));
   close(fd);
   return got == static_cast<ssize_t>(frame.pixels.size());
 }

@@ -21,11 +21,6 @@ namespace {
 constexpr char area[] = "frames";
 constexpr int frame_count = last_frame_number + 1;
 
-// Header fields the player does not read, and so must be as it assumes.
-constexpr std::size_t data_offset_at = 10;
-constexpr std::size_t info_size_at = 14;
-constexpr std::size_t bit_count_at = 28;
-constexpr std::size_t compression_at = 30;
 constexpr int bits_per_pixel = 24;
 constexpr std::uint32_t bitfields_compression = 3;
 
@@ -87,9 +82,9 @@ std::string compression_name(std::uint32_t compression) {
 // Where the player's fixed reading position lands in this file, and how
 // its pixels are stored; true when they are stored as the player reads.
 bool judge_layout(const unsigned char *header, FrameVerdict &verdict) {
-  const std::uint32_t info_size = le_u32(header + info_size_at);
+  const std::uint32_t info_size = le_u32(header + bmp_info_size_at);
   const long long shift =
-      static_cast<long long>(le_u32(header + data_offset_at)) -
+      static_cast<long long>(le_u32(header + bmp_data_offset_at)) -
       static_cast<long long>(pixel_data_offset);
   const std::string shifted = " (the picture will be shifted by " +
                               std::to_string(std::llabs(shift)) + " bytes)";
@@ -102,8 +97,8 @@ bool judge_layout(const unsigned char *header, FrameVerdict &verdict) {
         {Level::fail, FrameFault::format,
          "pixels at byte " + std::to_string(pixel_data_offset + shift) +
              ", not " + std::to_string(pixel_data_offset) + shifted});
-  const std::uint16_t bits = le_u16(header + bit_count_at);
-  const std::uint32_t compression = le_u32(header + compression_at);
+  const std::uint16_t bits = le_u16(header + bmp_bit_count_at);
+  const std::uint32_t compression = le_u32(header + bmp_compression_at);
   if (bits != bits_per_pixel)
     verdict.reasons.push_back(
         {Level::fail, FrameFault::format,
@@ -315,8 +310,8 @@ FrameVerdict judge_frame_header(const unsigned char *header, std::size_t got,
   // Another pixel format gives another file size: only a frame stored as
   // the player reads it can be judged cut short.
   const bool plain_pixels = judge_layout(header, verdict);
-  const int width = le_i32(header + file_header_bytes + info_width_at);
-  const int height = le_i32(header + file_header_bytes + info_height_at);
+  const int width = le_i32(header + bmp_width_at);
+  const int height = le_i32(header + bmp_height_at);
   if (judge_refused(width, height, verdict))
     return verdict;
   judge_size(width, height, verdict);

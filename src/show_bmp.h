@@ -22,8 +22,18 @@ constexpr std::size_t lcd_bytes =
 constexpr std::size_t file_header_bytes = 14;
 constexpr std::size_t info_header_bytes = 40;
 constexpr std::size_t pixel_data_offset = file_header_bytes + info_header_bytes;
-constexpr std::size_t info_width_at = 4; // signed 32 bits, little-endian
-constexpr std::size_t info_height_at = 8;
+// The header fields by their place in the file, all little-endian. The
+// player reads only the width and height (signed 32 bits); the others must
+// hold what it assumes (the board check judges them).
+constexpr std::size_t bmp_data_offset_at = 10; // 32 bits: pixel rows
+constexpr std::size_t bmp_info_size_at = 14;   // 32 bits: info header size
+constexpr std::size_t bmp_width_at = 18;       // signed 32 bits
+constexpr std::size_t bmp_height_at = 22;      // signed 32 bits
+constexpr std::size_t bmp_bit_count_at = 28;   // 16 bits
+constexpr std::size_t bmp_compression_at = 30; // 32 bits
+constexpr std::size_t bmp_image_size_at = 34;  // 32 bits
+constexpr std::size_t info_width_at = bmp_width_at - file_header_bytes;
+constexpr std::size_t info_height_at = bmp_height_at - file_header_bytes;
 
 // Largest pixel data a frame may declare; anything bigger is refused.
 constexpr std::int64_t max_pixel_data_bytes = std::int64_t{64} << 20;

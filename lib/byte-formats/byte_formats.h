@@ -12,6 +12,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "show_bmp.h"
+
 namespace byte_formats {
 
 using Bytes = std::vector<unsigned char>;
@@ -34,18 +36,8 @@ inline void put_le32(Bytes &bytes, std::size_t at, std::int32_t value) {
 
 // ---- BMP files
 
-constexpr std::size_t bmp_file_header_bytes = 14;
-constexpr std::size_t bmp_classic_info_bytes = 40; // BITMAPINFOHEADER
-constexpr std::size_t bmp_classic_data_offset =
-    bmp_file_header_bytes + bmp_classic_info_bytes;
-// Offsets of the fields within the file.
-constexpr std::size_t bmp_data_offset_at = 10;
-constexpr std::size_t bmp_info_size_at = 14;
-constexpr std::size_t bmp_width_at = 18;
-constexpr std::size_t bmp_height_at = 22;
-constexpr std::size_t bmp_bit_count_at = 28;
-constexpr std::size_t bmp_compression_at = 30;
-constexpr std::size_t bmp_image_size_at = 34;
+// The classic layout and the fields' places are the player's own
+// (show_bmp.h): file_header_bytes, info_header_bytes, bmp_width_at...
 
 // Colour 0x00RRGGBB of the image pixel at (row from the top, column).
 using PixelFn = std::function<std::uint32_t(int row, int col)>;
@@ -55,7 +47,7 @@ using PixelFn = std::function<std::uint32_t(int row, int col)>;
 // down rows (negative height), compressed data, or leave a gap (a palette)
 // before the pixels; and a file that is no BMP lacks the "BM" signature.
 struct BmpLayout {
-  std::uint32_t info_header_bytes = bmp_classic_info_bytes;
+  std::uint32_t info_header_bytes = ::info_header_bytes;
   int bits_per_pixel = 24; // 24 or 32
   bool top_down = false;
   std::uint32_t compression = 0; // written into the header only
@@ -75,7 +67,7 @@ inline std::size_t bmp_row_bytes(int width, int bits_per_pixel = 24) {
 // zero fourth byte at 32 bits).
 inline Bytes bmp_file(int width, int height, const PixelFn &pixel,
                       const BmpLayout &layout = {}) {
-  const std::size_t headers = bmp_file_header_bytes + layout.info_header_bytes;
+  const std::size_t headers = file_header_bytes + layout.info_header_bytes;
   const std::size_t offset =
       layout.data_offset > headers ? layout.data_offset : headers;
   const std::size_t row_bytes = bmp_row_bytes(width, layout.bits_per_pixel);
@@ -113,7 +105,7 @@ inline Bytes bmp_file(int width, int height, const PixelFn &pixel,
 // file cut short (or lying about its size) would begin.
 inline Bytes bmp_header(int width, int height) {
   Bytes bytes = bmp_file(1, 1, [](int, int) { return 0u; });
-  bytes.resize(bmp_classic_data_offset);
+  bytes.resize(pixel_data_offset);
   put_le32(bytes, bmp_width_at, width);
   put_le32(bytes, bmp_height_at, height);
   return bytes;

@@ -6,14 +6,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "main.h"
+#include "show_bmp.h"
+
 namespace frame_pattern {
 
-constexpr int screen_width = 800;
-constexpr int screen_height = 480;
-constexpr int frame_count = 82;
+// The player's screen and frame numbers.
+constexpr int screen_width = lcd_width;
+constexpr int screen_height = lcd_height;
+constexpr int frame_count = last_frame_number + 1;
 constexpr std::size_t screen_pixel_count =
     std::size_t{screen_width} * screen_height;
-constexpr std::size_t screen_bytes = screen_pixel_count * 4;
+constexpr std::size_t screen_bytes = lcd_bytes;
 
 // Row or screen contents that are not a frame.
 constexpr int blank = -1;   // every pixel black

@@ -307,20 +307,33 @@ SCENARIOS = {
 SCENARIOS.update(check_scenarios.scenarios(check))
 
 
+def qemu_missing(machine):
+    """Says so when this machine lacks the guest's QEMU (the test skips)."""
+    if shutil.which(machine["qemu"]) is not None:
+        return False
+    print("SKIP: %s is not installed" % machine["qemu"])
+    return True
+
+
+def fresh_run_dir(name):
+    """An empty folder in build/vm/runs for one run's console log and
+    screen dumps."""
+    workdir = os.path.join(REPO, "build", "vm", "runs", name)
+    shutil.rmtree(workdir, ignore_errors=True)
+    os.makedirs(workdir)
+    return workdir
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("arch", choices=MACHINES)
     parser.add_argument("scenario", choices=SCENARIOS)
     parser.add_argument("--frame-gen", required=True)
     args = parser.parse_args()
-    if shutil.which(MACHINES[args.arch]["qemu"]) is None:
-        print("SKIP: %s is not installed" % MACHINES[args.arch]["qemu"])
+    if qemu_missing(MACHINES[args.arch]):
         return SKIP
     run, initrd, *append = SCENARIOS[args.scenario]
-    workdir = os.path.join(REPO, "build", "vm", "runs",
-                           args.arch + "-" + args.scenario)
-    shutil.rmtree(workdir, ignore_errors=True)
-    os.makedirs(workdir)
+    workdir = fresh_run_dir(args.arch + "-" + args.scenario)
     guest = Guest(args.arch, initrd, workdir, args.frame_gen, *append)
     try:
         summary = run(guest)

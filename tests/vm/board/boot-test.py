@@ -493,13 +493,9 @@ def main():
     parser.add_argument("scenario")
     parser.add_argument("--frame-gen", required=True)
     args = parser.parse_args()
-    if shutil.which(MACHINES[args.arch]["qemu"]) is None:
-        print("SKIP: %s is not installed" % MACHINES[args.arch]["qemu"])
+    if vm_test.qemu_missing(MACHINES[args.arch]):
         return vm_test.SKIP
-    workdir = os.path.join(REPO, "build", "vm", "runs",
-                           "boot-%s-%s" % (args.scenario, args.arch))
-    shutil.rmtree(workdir, ignore_errors=True)
-    os.makedirs(workdir)
+    workdir = vm_test.fresh_run_dir("boot-%s-%s" % (args.scenario, args.arch))
     scenario = Scenario(args.arch, os.path.join(
         HERE, "scenarios", args.scenario + ".boot"), args.frame_gen, workdir)
     try:
