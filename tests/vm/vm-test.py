@@ -20,7 +20,10 @@ import subprocess
 import sys
 import time
 
-sys.dont_write_bytecode = True  # the scenarios beside this file: no cache
+# The scenarios beside this file, also when another driver loads it; no
+# bytecode cache in the source tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
 import check_scenarios  # noqa: E402
 
 REPO = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))

@@ -51,6 +51,7 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.realpath(__file__))
+sys.dont_write_bytecode = True  # no cache of the shared driver in the tree
 _spec = importlib.util.spec_from_file_location(
     "vm_test", os.path.join(HERE, "..", "vm-test.py"))
 vm_test = importlib.util.module_from_spec(_spec)
