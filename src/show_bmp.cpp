@@ -60,21 +60,32 @@ PageMatchedBuffer allocate_page_matched(std::size_t pixel_bytes) {
 // again costs a page fault and a zeroed page every 4 KiB: on a 32-bit board
 // more than converting the frame. Only an exact size is reused, so no
 // buffer is larger than what its frame can fill, and a big one is not kept.
+// A plain pointer, so that no static constructor or destructor comes with
+// it.
 constexpr std::size_t max_kept_pixel_bytes = std::size_t{4} << 20;
-PageMatchedBuffer kept_buffer;
+unsigned char *kept_block = nullptr;
 std::size_t kept_pixel_bytes = 0;
 
+void free_kept_block() {
+  std::free(kept_block);
+  kept_block = nullptr;
+}
+
 PageMatchedBuffer take_pixel_buffer(std::size_t pixel_bytes) {
-  if (kept_buffer && kept_pixel_bytes == pixel_bytes)
-    return std::move(kept_buffer);
-  kept_buffer.reset(); // before allocating: at most one buffer at a time
+  if (kept_block != nullptr && kept_pixel_bytes == pixel_bytes) {
+    PageMatchedBuffer reused(kept_block);
+    kept_block = nullptr;
+    return reused;
+  }
+  free_kept_block(); // before allocating: at most one buffer at a time
   return allocate_page_matched(pixel_bytes);
 }
 
 void keep_pixel_buffer(PageMatchedBuffer buffer, std::size_t pixel_bytes) {
   if (pixel_bytes > max_kept_pixel_bytes)
     return;
-  kept_buffer = std::move(buffer);
+  free_kept_block();
+  kept_block = buffer.release();
   kept_pixel_bytes = pixel_bytes;
 }
 
@@ -400,7 +411,7 @@ int show(int x, int y, const char *path) {
 }
 
 void Exit_lcd() {
-  kept_buffer.reset();
+  free_kept_block();
   if (mmap_lcd != nullptr)
     munmap(mmap_lcd, lcd_bytes);
   if (fd_lcd != -1)
