@@ -4,7 +4,8 @@
 The guest (tests/vm/board/build-image) starts with BusyBox init, its rcS
 runs the /etc/init.d scripts (the player's among them, installed by the
 README's commands), the kernel console is on the LCD and a shell on the
-serial port. The frames are on a FAT32 USB disk that QMP plugs in and pulls
+serial port. The systemd guest (build-systemd-image, x86-64) is a Debian
+root with the player's unit, installed by the board guide's commands. The frames are on a FAT32 USB disk that QMP plugs in and pulls
 out. The host reads the serial console, a copy of the player's log file,
 and QEMU's screen dumps, which `frame-gen identify` names.
 
@@ -16,14 +17,15 @@ Exits 0 when every step holds, 1 on a failed step, 77 when QEMU is missing.
 A scenario is one step a line ('#' starts a comment). TEXT is the rest of
 the line, or "quoted" (a TEXT before more words is one word unless
 quoted). The first step boots:
-  boot [DISK] [KERNEL-PARAMETER...]   DISK: frames (default), no-folder or
-                                      none (plugged in later)
+  boot [INIT] [DISK] [KERNEL-PARAMETER...]
+        INIT: busybox (default) or systemd; DISK: frames (default),
+        no-folder or none (plugged in later)
 Steps shared with the emulated board's touch scripts (tools/board-rig):
   down X Y | up | wait MS | settle MS | snap NAME | kill [SIGNAL]
   expect-line TEXT | wait-count PREFIX N|+N | expect-count PREFIX N
   expect-frame N|blank|unknown|none|last-drawn | expect-open PATH
   expect-running
-"Lines" are those of /var/log/frame-player.log; `last-drawn` is the number
+"Lines" are those of /var/log/frame-player.log (the journal's, on systemd); `last-drawn` is the number
 of the last frame drawn since the player last started, counting the passes
 that failed too; `none` is anything but a frame. Steps of the booted board:
   plug [frames|no-folder]   the USB disk goes in (QMP device_add)
@@ -59,7 +61,6 @@ _spec.loader.exec_module(vm_test)
 check, connect, CheckFailed = vm_test.check, vm_test.connect, vm_test.CheckFailed
 REPO = vm_test.REPO
 
-PID_FILE = "/var/run/frame-player.pid"
 STARTED = "S99frame-player: player started (pid "
 TIMEOUT = 60
 KERNEL_LINE = re.compile(r"^\[ *\d+\.\d+\] ")
@@ -91,21 +92,45 @@ MACHINES = {
 # talks on the screen), the usual log level, reboot on a panic.
 BOARD_APPEND = "console={serial},115200 console=tty1 loglevel=7 panic=-1"
 
+# What differs between the two kinds of board init: where the images are,
+# how the serial shell shows that it is ready, and how a shell command
+# finds the player and asks whether it runs.
+INITS = {
+    "busybox": {
+        "images": "board-{arch}",
+        "memory": "512",
+        "shell_ready": "built-in shell",
+        "pid": "$(cat /var/run/frame-player.pid)",
+        "running": "kill -0 $(cat /var/run/frame-player.pid) && "
+                   "/etc/init.d/S99frame-player status",
+    },
+    "systemd": {
+        "images": "board-systemd-{arch}",
+        "memory": "1024",  # the Debian root unpacks into RAM
+        "shell_ready": "board-test: serial shell ready",
+        "pid": "$(systemctl show --property=MainPID --value frame-player)",
+        "running": "systemctl is-active frame-player",
+    },
+}
+
 
 class Guest:
     """One boot: QEMU, its serial shell, touch channel, log copy and QMP."""
 
-    def __init__(self, arch, workdir, disk, append):
+    def __init__(self, arch, init, workdir, disk, append):
         machine = MACHINES[arch]
+        self.init = INITS[init]
         self.workdir = workdir
-        self.images = os.path.join(REPO, "build", "vm", "images", "board-" + arch)
+        self.images = os.path.join(REPO, "build", "vm", "images",
+                                   self.init["images"].format(arch=arch))
         self.console = os.path.join(workdir, "console.log")
         self.log = os.path.join(workdir, "player.log")
         sockets = {name: os.path.join(workdir, name + ".sock")
                    for name in ("serial", "touch", "qmp")}
         kernel_append = " ".join([BOARD_APPEND.format(**machine),
                                   machine["machine"]] + append)
-        args = [machine["qemu"], "-accel", "tcg", "-m", "512", "-nodefaults",
+        args = [machine["qemu"], "-accel", "tcg", "-m", self.init["memory"],
+                "-nodefaults",
                 "-no-user-config", "-display", "none", "-no-reboot",
                 "-kernel", os.path.join(self.images, "kernel"),
                 "-initrd", os.path.join(self.images, "initrd"),
@@ -226,7 +251,8 @@ class Guest:
 
         def done():
             lines = self.console_lines()[before:]
-            begin = self.find_line(lines, 0, lambda l: l == "<<" + tag)
+            # A shell that was not yet ready prints its prompt before it.
+            begin = self.find_line(lines, 0, lambda l: l.endswith("<<" + tag))
             end = self.find_line(lines, begin or 0,
                                  lambda l: l.startswith(">>%s " % tag))
             if begin is None or end is None:
@@ -240,7 +266,7 @@ class Guest:
     def wait_for_shell(self):
         self.wait_for(lambda: self.find_line(
             self.console_lines(), 0,
-            lambda l: "built-in shell" in l), "no shell on the serial port")
+            lambda l: self.init["shell_ready"] in l), "no shell on the serial port")
         self.shell("true")
 
     # ---- screen
@@ -300,10 +326,12 @@ class Scenario:
 
     def step_boot(self, rest):
         words = rest.split()
-        disk = "frames"
+        init, disk = "busybox", "frames"
+        if words and words[0] in INITS:
+            init = words.pop(0)
         if words and words[0] in ("frames", "no-folder", "none"):
             disk = words.pop(0)
-        self.guest = Guest(self.arch, self.workdir, disk, words)
+        self.guest = Guest(self.arch, init, self.workdir, disk, words)
         self.guest.wait_for_shell()
 
     def step_plug(self, rest):
@@ -461,21 +489,20 @@ class Scenario:
         check(output == text, "printed %r (status %d)" % (output, status))
 
     def step_expect_open(self, rest):
-        command = "ls -l /proc/$(cat %s)/fd | grep -q %s" % (
-            PID_FILE, shlex.quote(rest))
+        command = "ls -l /proc/%s/fd | grep -q %s" % (
+            self.guest.init["pid"], shlex.quote(rest))
         self.guest.wait_for(lambda: True if self.guest.shell(command)[0] == 0
                             else None, "the player does not hold " + rest)
 
     def step_expect_running(self, rest):
-        status, output = self.guest.shell(
-            "kill -0 $(cat %s) && /etc/init.d/S99frame-player status" % PID_FILE)
+        status, output = self.guest.shell(self.guest.init["running"])
         check(status == 0, "not running: " + output)
 
     def step_kill(self, rest):
         signal = rest or "KILL"
         self.guest.log_at = len(self.guest.log_lines())
         self.guest.killed_at = time.monotonic()
-        self.step_shell("kill -%s $(cat %s)" % (signal, PID_FILE))
+        self.step_shell("kill -%s %s" % (signal, self.guest.init["pid"]))
 
     def step_expect_restart(self, rest):
         guest = self.guest

@@ -1,0 +1,36 @@
+# The first boot on a systemd board: the disk in /etc/fstab, the player's
+# unit enabled as the board guide says. Before the first touch nothing is
+# drawn; after the release the screen shows exactly the frame the journal's
+# count names, with no cursor, console text or blanking over it, past the
+# console's blanking interval.
+boot systemd frames consoleblank=10
+expect-log "Started frame-player.service"
+expect-output active systemctl is-active frame-player
+expect-output "/dev/sda1 vfat" findmnt --noheadings --output SOURCE,FSTYPE /mnt/udisk
+expect-open /dev/input/event0
+expect-output 0 cat /sys/module/kernel/parameters/consoleblank
+expect-output 0 cat /sys/class/graphics/fbcon/cursor_blink
+wait 1000
+expect-count "ret = " 0
+expect-frame none
+snap before-touch
+
+down 512 300
+expect-line get_xy:(400,240)
+# The journal keeps a line without its trailing blanks.
+expect-line "图像宽度：800 , 高度：480"
+expect-line "ret = 1152000"
+wait-count "ret = " 5
+up
+expect-line get_xy:(400,240)
+settle 1000
+expect-frame last-drawn
+snap after-release
+expect-same after-release 2000
+
+# Twice the blanking interval: the helper keeps the LCD on and untouched.
+wait 20000
+expect-same after-release 2000
+expect-count "open failed !" 0
+expect-count "read failed !" 0
+expect-running
