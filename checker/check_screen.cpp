@@ -163,6 +163,16 @@ void check_holders(const struct stat &device) {
   report(judge_holders(holders, names));
 }
 
+// The first number in a small file (sysfs, /proc/sys), or -1.
+int read_number(const char *path) {
+  std::string text;
+  if (!read_small_file(path, text))
+    return -1;
+  char *end = nullptr;
+  const long number = std::strtol(text.c_str(), &end, 10);
+  return end == text.c_str() || number < 0 || number > 1000 ? -1 : int(number);
+}
+
 void check_console() {
   std::vector<std::string> consoles;
   const bool sysfs = list_directory("/sys/class", consoles);
@@ -176,12 +186,9 @@ void check_console() {
           read_small_file(dir + "/bind", bind) && first_line(bind) == "1")
         bound = true;
     }
-  std::string blink;
-  const int cursor_blink =
-      read_small_file("/sys/class/graphics/fbcon/cursor_blink", blink)
-          ? std::atoi(blink.c_str())
-          : -1;
-  report(judge_console(sysfs, bound, cursor_blink));
+  report(judge_console(sysfs, bound,
+                       read_number("/sys/class/graphics/fbcon/cursor_blink"),
+                       read_number("/proc/sys/kernel/printk")));
 }
 
 } // namespace
@@ -219,7 +226,8 @@ Finding judge_holders(const Holders &holders,
   return ok_finding(area, "no other program holds " + std::string(lcd_device));
 }
 
-Finding judge_console(bool sysfs, bool bound, int cursor_blink) {
+Finding judge_console(bool sysfs, bool bound, int cursor_blink,
+                      int console_loglevel) {
   const std::string fix =
       "start the player with deploy/S99frame-player (its "
       "frame-player-console takes the console off the screen), or unbind "
@@ -231,6 +239,13 @@ Finding judge_console(bool sysfs, bool bound, int cursor_blink) {
             "mount it (mount -t sysfs sysfs /sys)"};
   if (!bound)
     return ok_finding(area, "the text console is not bound to the framebuffer");
+  // What frame-player-console off leaves: a still cursor and only
+  // emergencies on the console.
+  if (cursor_blink == 0 && console_loglevel >= 0 && console_loglevel <= 1)
+    return ok_finding(area,
+                      "the text console is bound to the framebuffer but kept "
+                      "off the picture (its cursor does not blink, only "
+                      "emergency kernel messages reach it)");
   if (cursor_blink == 0)
     return {Level::warn, area,
             "the text console is bound to the framebuffer (its cursor does "

@@ -23,9 +23,11 @@ std::vector<Finding> judge_screen(const ScreenInfo &screen);
 // Who holds the screen; `names` are the holders' process names.
 Finding judge_holders(const Holders &holders,
                       const std::vector<std::string> &names);
-// The text console: whether it is bound to the framebuffer and whether its
-// cursor blinks (-1: unknown). `sysfs` false: nothing could be looked at.
-Finding judge_console(bool sysfs, bool bound, int cursor_blink);
+// The text console: whether it is bound to the framebuffer, whether its
+// cursor blinks and the console's kernel log level (-1: unknown). `sysfs`
+// false: nothing could be looked at.
+Finding judge_console(bool sysfs, bool bound, int cursor_blink,
+                      int console_loglevel);
 
 // Checks the screen device at `path` and reports every finding.
 void check_screen(const std::string &path);

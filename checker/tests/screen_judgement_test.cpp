@@ -150,16 +150,27 @@ TEST(ScreenHolders, OnlyOtherProgramsThanThePlayerAreAWarning) {
   EXPECT_EQ(judge_holders(Holders{}, {}).level, Level::fail); // no /proc
 }
 
-TEST(ScreenConsole, ABoundConsoleIsAWarningThatSaysWhatItDoes) {
-  EXPECT_EQ(judge_console(true, false, 1).level, Level::ok);
-  const Finding blinking = judge_console(true, true, 1);
+TEST(ScreenConsole, ABoundConsoleIsOkOnlyWhenKeptOffThePicture) {
+  EXPECT_EQ(judge_console(true, false, 1, 7).level, Level::ok);
+  const Finding blinking = judge_console(true, true, 1, 1);
   EXPECT_EQ(blinking.level, Level::warn);
   EXPECT_NE(blinking.text.find("its blinking cursor draws over the picture"),
             std::string::npos);
-  const Finding still = judge_console(true, true, 0);
-  EXPECT_NE(still.text.find("console messages can still draw"),
-            std::string::npos);
-  EXPECT_EQ(judge_console(false, false, -1).level, Level::warn);
+  // A still cursor alone leaves the kernel's lines on the screen.
+  for (const int loglevel : {7, 4, 2, -1}) {
+    const Finding still = judge_console(true, true, 0, loglevel);
+    EXPECT_EQ(still.level, Level::warn) << loglevel;
+    EXPECT_NE(still.text.find("console messages can still draw"),
+              std::string::npos);
+  }
+  // What the console helper leaves while the player runs.
+  for (const int loglevel : {1, 0}) {
+    const Finding kept_off = judge_console(true, true, 0, loglevel);
+    EXPECT_EQ(kept_off.level, Level::ok) << loglevel;
+    EXPECT_NE(kept_off.text.find("kept off the picture"), std::string::npos);
+  }
+  EXPECT_EQ(judge_console(true, true, -1, 1).level, Level::warn);
+  EXPECT_EQ(judge_console(false, false, -1, -1).level, Level::warn);
 }
 
 TEST(DeviceNodes, WhatIsNotTheDeviceIsSaidPlainlyAndNeverOpenedForLong) {
