@@ -5,9 +5,10 @@ The guest (tests/vm/board/build-image) starts with BusyBox init, its rcS
 runs the /etc/init.d scripts (the player's among them, installed by the
 README's commands), the kernel console is on the LCD and a shell on the
 serial port. The systemd guest (build-systemd-image, x86-64) is a Debian
-root with the player's unit, installed by the board guide's commands. The frames are on a FAT32 USB disk that QMP plugs in and pulls
-out. The host reads the serial console, a copy of the player's log file,
-and QEMU's screen dumps, which `frame-gen identify` names.
+root with the player's unit, installed by the board guide's commands. The
+frames are on a FAT32 USB disk that QMP plugs in and pulls out. The host
+reads the serial console, a copy of the player's log (the journal's lines,
+on systemd), and QEMU's screen dumps, which `frame-gen identify` names.
 
 usage: boot-test.py ARCH SCENARIO --frame-gen PATH
   ARCH      armhf or x86_64
@@ -25,9 +26,10 @@ Steps shared with the emulated board's touch scripts (tools/board-rig):
   expect-line TEXT | wait-count PREFIX N|+N | expect-count PREFIX N
   expect-frame N|blank|unknown|none|last-drawn | expect-open PATH
   expect-running
-"Lines" are those of /var/log/frame-player.log (the journal's, on systemd); `last-drawn` is the number
-of the last frame drawn since the player last started, counting the passes
-that failed too; `none` is anything but a frame. Steps of the booted board:
+"Lines" are those of /var/log/frame-player.log (the journal's, on
+systemd); `last-drawn` is the number of the last frame drawn since the
+player last started, counting the passes that failed too; `none` is
+anything but a frame. Steps of the booted board:
   plug [frames|no-folder]   the USB disk goes in (QMP device_add)
   pull                      the USB disk comes out (QMP device_del)
   shell CMD                 runs CMD in the serial shell; it must succeed
@@ -266,7 +268,8 @@ class Guest:
     def wait_for_shell(self):
         self.wait_for(lambda: self.find_line(
             self.console_lines(), 0,
-            lambda l: self.init["shell_ready"] in l), "no shell on the serial port")
+            lambda l: self.init["shell_ready"] in l),
+            "no shell on the serial port")
         self.shell("true")
 
     # ---- screen
