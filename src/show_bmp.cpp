@@ -281,10 +281,10 @@ void draw(const unsigned char *data, std::int64_t held, int width, int height,
 
 // Pixel bytes the file can still deliver after the headers: a short file
 // that declares a huge frame costs only what it holds. Where fstat knows
-// no size (a pipe, a device, a proc file), `declared` as before.
+// no size (a proc file), `declared` as before.
 std::int64_t deliverable_bytes(int fd, std::int64_t declared) {
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0)
+  if (fstat(fd, &info) != 0 || info.st_size <= 0)
     return declared;
   return std::max<std::int64_t>(0, std::int64_t{info.st_size} -
                                        std::int64_t{pixel_data_offset});
@@ -397,10 +397,30 @@ int init_lcd() {
   return 0;
 }
 
+bool is_regular_file(const char *path) {
+  struct stat info;
+  return stat(path, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+int open_frame_file(const char *path) {
+  if (!is_regular_file(path))
+    return -1;
+  // Not blocking, in case a FIFO took the file's place since the stat.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat info;
+  if (fd != -1 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+    close(fd);
+    return -1;
+  }
+  if (fd != -1)
+    fcntl(fd, F_SETFL, 0);
+  return fd;
+}
+
 int show(int x, int y, const char *path) {
   if (mmap_lcd == nullptr)
     return -1; // init_lcd has already said why
-  const int fd = open(path, O_RDONLY);
+  const int fd = open_frame_file(path);
   if (fd == -1) {
     std::puts("open failed !");
     return -1;

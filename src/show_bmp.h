@@ -45,6 +45,14 @@ int init_lcd();
 int show(int x, int y, const char *path);
 void Exit_lcd();
 
+// Frames come from a disk nobody checked: only a regular file, or a link
+// to one, is read. Opening a FIFO would block for ever, and opening a
+// device can act on it (a watchdog arms when opened).
+bool is_regular_file(const char *path);
+// Opens a frame file for reading; -1 (and no descriptor) for anything but
+// a regular file.
+int open_frame_file(const char *path);
+
 // Padding bytes that round a file row of `width` pixels up to 4 bytes.
 int row_padding(int width);
 // Bytes of pixel data for a width x height frame, in 64 bits; saturates at
