@@ -77,6 +77,7 @@ install(FILES docs/man/frame-player-console.8 docs/man/frame-player-udisk.8
 install_deploy_file(PROGRAMS S99frame-player
                     ${CMAKE_INSTALL_FULL_SYSCONFDIR}/init.d busybox-init)
 
-# systemd: one line per file; udev rules go to ${frame_player_UDEV_RULESDIR}.
+# systemd: one line per file, e.g. for a udev rule
+#   install_deploy_file(FILES NAME.rules ${frame_player_UDEV_RULESDIR} systemd)
 install_deploy_file(FILES frame-player.service ${frame_player_SYSTEMD_UNITDIR}
                     systemd)
