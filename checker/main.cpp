@@ -10,6 +10,7 @@
 #include "check_screen.h"
 #include "check_touch.h"
 #include "findings.h"
+#include "frame_player_version.h"
 #include "show_bmp.h"
 #include "touch.h"
 
@@ -20,7 +21,7 @@ constexpr int exit_something_failed = 1;
 constexpr int exit_usage = 2;
 
 const char usage_text[] =
-    "usage: frame-player-check [--touch | --frames DIR]\n"
+    "usage: frame-player-check [--touch | --frames DIR | --version]\n"
     "Checks what frame-player needs and prints one line per finding: ok,\n"
     "warn or FAIL, what was found and, unless ok, the fix. It only reads.\n"
     "  (no option)   on the board: the screen (/dev/fb0), the touchscreen\n"
@@ -31,12 +32,14 @@ const char usage_text[] =
     "                and whether the player would start and stop playback\n"
     "  --frames DIR  only the frames DIR/Frame0.bmp ... Frame81.bmp, e.g. on\n"
     "                a PC before copying them to the USB disk\n"
+    "  --version     the version of the check\n"
     "  --help        this text\n"
     "Exit status: 0 nothing failed, 1 something failed, 2 wrong arguments.\n";
 
 struct Options {
   bool touch = false;
   bool help = false;
+  bool version = false;
   std::string frames_dir; // empty: check the whole board
   std::string problem;    // a wrong argument
 };
@@ -49,6 +52,8 @@ Options parse_options(int argc, char **argv) {
       options.touch = true;
     else if (option == "--help" || option == "-h")
       options.help = true;
+    else if (option == "--version")
+      options.version = true;
     else if (option == "--frames" && i + 1 < argc && argv[i + 1][0] != '\0')
       options.frames_dir = argv[++i];
     else if (option == "--frames")
@@ -79,8 +84,11 @@ int main(int argc, char **argv) {
                  usage_text);
     return exit_usage;
   }
-  if (options.help) {
-    std::fputs(usage_text, stdout);
+  // The version heads the help, so that a pasted help says which it was.
+  if (options.help || options.version) {
+    std::puts("frame-player-check " FRAME_PLAYER_VERSION);
+    if (options.help)
+      std::fputs(usage_text, stdout);
     return exit_all_passed;
   }
   if (options.frames_dir.empty())

@@ -80,8 +80,13 @@ END
 check 1 "$out/other.txt" --frames "$other"
 same_lines "$out/other.expected" "$out/other.txt"
 # Wrong arguments are refused with status 2 and the usage; --help is not.
+# --version, and --help's first line, name the version the build recorded.
 check 0 "$out/help.txt" --help
 grep -q -- '--frames DIR' "$out/help.txt" || fail "--help does not show --frames"
+check 0 "$out/version.txt" --version
+echo "frame-player-check $(cat "$(dirname "$checker")/version/version.txt")" >"$out/version.expected"
+same_lines "$out/version.expected" "$out/version.txt"
+head -n 1 "$out/help.txt" | same_lines "$out/version.expected" -
 for wrong in --frames --bogus "--touch --frames $other"; do
   # shellcheck disable=SC2086 # the words are the arguments
   check 2 "$out/wrong.txt" $wrong 2>/dev/null
