@@ -435,9 +435,12 @@ Finding judge_disk(const MountEntry *mount, bool folder_exists) {
   if (on_disk)
     return ok_finding(area, mount->point + " is mounted (" + mount->type +
                                 " from " + mount->source + ")");
-  const std::string mount_fix = "mount the USB disk at " + disk +
-                                " (e.g. in /etc/fstab: /dev/sda1 " + disk +
-                                " vfat defaults,nofail 0 0)";
+  // Not an fstab line: such a mount is not made again once the disk has
+  // been pulled out, and the boot waits for a missing disk.
+  const std::string mount_fix =
+      "mount the USB disk at " + disk +
+      " when it is plugged in (frame-player-udisk and its mdev or udev rule "
+      "do it: docs/board.md)";
   if (!folder_exists)
     return {Level::fail, area, disk + " is not mounted: no USB disk there",
             "plug in the disk and " + mount_fix};

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,14 +51,65 @@ bool shares_mounts(pid_t pid) {
          std::strcmp(own, its) == 0;
 }
 
+std::vector<std::string> lines_of(const std::string &text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+// The unit's sandbox gives the player a mount namespace of its own, which
+// still receives this system's mounts (the frame disk among them).
+bool in_this_systems_unit(const std::string &cgroup) {
+  const std::string unit = std::string(":/system.slice/") + unit_name;
+  for (const auto &line : lines_of(cgroup))
+    if (line.size() >= unit.size() &&
+        line.compare(line.size() - unit.size(), unit.size(), unit) == 0)
+      return true;
+  return false;
+}
+
+// Field `index` (from 0) of a line of colon-separated fields.
+std::string colon_field(const std::string &line, int index) {
+  std::size_t start = 0;
+  for (int i = 0; i < index && start != std::string::npos; ++i) {
+    start = line.find(':', start);
+    start = start == std::string::npos ? start : start + 1;
+  }
+  return start == std::string::npos
+             ? ""
+             : line.substr(start, line.find(':', start) - start);
+}
+
+// The user a process runs as, named from /etc/passwd or systemd's record
+// of the users it makes for a unit (DynamicUser=).
+std::string user_of(pid_t pid) {
+  std::string status, passwd, dynamic;
+  read_small_file("/proc/" + std::to_string(pid) + "/status", status);
+  const long uid = uid_from_status(status);
+  if (uid < 0)
+    return "an unknown user";
+  read_small_file("/etc/passwd", passwd, 1 << 20);
+  char name[256] = {};
+  const std::string record =
+      "/run/systemd/dynamic-uid/direct:" + std::to_string(uid);
+  if (readlink(record.c_str(), name, sizeof name - 1) > 0)
+    dynamic = name;
+  return describe_user(static_cast<unsigned long>(uid), passwd, dynamic);
+}
+
 std::vector<RunningPlayer> running_players(const std::vector<pid_t> &pids) {
   std::vector<RunningPlayer> players;
-  for (const pid_t pid : pids)
-    if (process_name(pid) == player_name && shares_mounts(pid)) {
-      std::string cgroup;
-      read_small_file("/proc/" + std::to_string(pid) + "/cgroup", cgroup);
-      players.push_back({pid, started_by(ancestors_of(pid), cgroup)});
-    }
+  for (const pid_t pid : pids) {
+    if (process_name(pid) != player_name)
+      continue;
+    std::string cgroup;
+    read_small_file("/proc/" + std::to_string(pid) + "/cgroup", cgroup);
+    if (shares_mounts(pid) || in_this_systems_unit(cgroup))
+      players.push_back(
+          {pid, user_of(pid), started_by(ancestors_of(pid), cgroup)});
+  }
   return players;
 }
 
@@ -97,6 +150,30 @@ std::string started_by(const std::vector<Ancestor> &ancestors,
   return ancestors[0].name + " (pid " + std::to_string(ancestors[0].pid) + ")";
 }
 
+long uid_from_status(const std::string &status) {
+  const std::string key = "\nUid:";
+  const std::size_t at = ("\n" + status).find(key);
+  if (at == std::string::npos)
+    return -1;
+  char *end = nullptr;
+  const char *digits = status.c_str() + at + key.size() - 1;
+  errno = 0;
+  const long uid = std::strtol(digits, &end, 10);
+  return end == digits || errno != 0 || uid < 0 ? -1 : uid;
+}
+
+std::string describe_user(unsigned long uid, const std::string &passwd,
+                          const std::string &dynamic_name) {
+  const std::string id = std::to_string(uid);
+  std::string name = dynamic_name;
+  for (const auto &line : lines_of(passwd)) // NAME:PASSWORD:UID:...
+    if (name.empty() && colon_field(line, 2) == id)
+      name = colon_field(line, 0);
+  if (name.empty())
+    return "uid " + id;
+  return uid == 0 ? name : name + " (uid " + id + ")";
+}
+
 Finding judge_players(bool listed, const std::vector<RunningPlayer> &players,
                       bool init_script_installed, bool systemd_unit) {
   const std::string player = player_name;
@@ -106,8 +183,9 @@ Finding judge_players(bool listed, const std::vector<RunningPlayer> &players,
             "mount it (mount -t proc proc /proc)"};
   if (players.size() == 1)
     return ok_finding(area, player + " is running (pid " +
-                                std::to_string(players[0].pid) +
-                                "), started by " + players[0].started_by);
+                                std::to_string(players[0].pid) + ") as " +
+                                players[0].user + ", started by " +
+                                players[0].started_by);
   if (players.size() > 1) {
     std::string pids;
     for (const auto &running : players)

@@ -1,5 +1,5 @@
-// Player: whether frame-player runs, what started it, and the last lines
-// of its log.
+// Player: whether frame-player runs, as whom, what started it, and the
+// last lines of its log.
 #pragma once
 
 #include <string>
@@ -21,8 +21,16 @@ struct Ancestor {
 std::string started_by(const std::vector<Ancestor> &ancestors,
                        const std::string &cgroup);
 
+// The real user id in the text of /proc/PID/status; -1 if there is none.
+long uid_from_status(const std::string &status);
+// "root", "NAME (uid N)" with the name from `dynamic_name` (a user systemd
+// made) or the text of /etc/passwd, or "uid N" when neither names it.
+std::string describe_user(unsigned long uid, const std::string &passwd,
+                          const std::string &dynamic_name);
+
 struct RunningPlayer {
   pid_t pid;
+  std::string user; // as describe_user says
   std::string started_by;
 };
 

@@ -77,7 +77,11 @@ install(FILES docs/man/frame-player-console.8 docs/man/frame-player-udisk.8
 install_deploy_file(PROGRAMS S99frame-player
                     ${CMAKE_INSTALL_FULL_SYSCONFDIR}/init.d busybox-init)
 
-# systemd: one line per file, e.g. for a udev rule
-#   install_deploy_file(FILES NAME.rules ${frame_player_UDEV_RULESDIR} systemd)
+# systemd: the player's unit, and the unit and udev rule that mount a USB
+# disk when it is plugged in.
 install_deploy_file(FILES frame-player.service ${frame_player_SYSTEMD_UNITDIR}
                     systemd)
+install_deploy_file(FILES frame-player-udisk@.service
+                    ${frame_player_SYSTEMD_UNITDIR} systemd)
+install_deploy_file(FILES 90-frame-player-udisk.rules
+                    ${frame_player_UDEV_RULESDIR} systemd)

@@ -46,9 +46,9 @@ TEST(Mounts, AnUnmountedDiskIsAWarningWithFramesAndAFailureWithout) {
   EXPECT_EQ(judge_disk(&folder, true).level, Level::ok);
   EXPECT_EQ(format_finding(judge_disk(&root, true)),
             "warn frames: /mnt/udisk is not mounted: the frames come from / "
-            "(ext4); fix: mount the USB disk at /mnt/udisk (e.g. in "
-            "/etc/fstab: /dev/sda1 /mnt/udisk vfat defaults,nofail 0 0), "
-            "unless the frames are meant to live there");
+            "(ext4); fix: mount the USB disk at /mnt/udisk when it is "
+            "plugged in (frame-player-udisk and its mdev or udev rule do it: "
+            "docs/board.md), unless the frames are meant to live there");
   EXPECT_EQ(judge_disk(&lookalike, true).level, Level::warn);
   EXPECT_EQ(judge_disk(&root, false).level, Level::fail);
   EXPECT_EQ(judge_disk(nullptr, false).level, Level::fail);
@@ -71,13 +71,32 @@ TEST(Processes, ParentsAndStartersAreReadFromProcFiles) {
   EXPECT_EQ(started_by({}, ""), "an unknown process");
 }
 
+TEST(Processes, TheUserIsNamed) {
+  EXPECT_EQ(uid_from_status("Name:\tframe-player\nUid:\t63557\t63557\t63557"
+                            "\t63557\nGid:\t63557\n"),
+            63557);
+  EXPECT_EQ(uid_from_status("Uid:\t0\t0\t0\t0\n"), 0);
+  EXPECT_EQ(uid_from_status("Name:\tx\nGid:\t5\n"), -1);
+  EXPECT_EQ(uid_from_status("Uid:\t\n"), -1);
+  const std::string passwd = "root:x:0:0:root:/root:/bin/sh\n"
+                             "player:x:1000:1000::/home/player:/bin/sh\n"
+                             "broken\n";
+  EXPECT_EQ(describe_user(0, passwd, ""), "root");
+  EXPECT_EQ(describe_user(1000, passwd, ""), "player (uid 1000)");
+  EXPECT_EQ(describe_user(63557, passwd, "frame-player"),
+            "frame-player (uid 63557)");
+  EXPECT_EQ(describe_user(100, passwd, ""), "uid 100");
+  EXPECT_EQ(describe_user(10, "a:x:100:1\n", ""), "uid 10");
+}
+
 TEST(Processes, ThePlayerShouldRunOnce) {
-  EXPECT_EQ(format_finding(
-                judge_players(true, {{812, "sh (pid 700)"}}, false, false)),
-            "ok   player: frame-player is running (pid 812), started by sh "
-            "(pid 700)");
-  EXPECT_EQ(format_finding(
-                judge_players(true, {{812, "a"}, {813, "b"}}, true, false)),
+  EXPECT_EQ(
+      format_finding(judge_players(
+          true, {{812, "player (uid 1000)", "sh (pid 700)"}}, false, false)),
+      "ok   player: frame-player is running (pid 812) as player (uid "
+      "1000), started by sh (pid 700)");
+  EXPECT_EQ(format_finding(judge_players(
+                true, {{812, "root", "a"}, {813, "root", "b"}}, true, false)),
             "FAIL player: 2 copies of frame-player are running (pids 812, "
             "813): they draw over each other; fix: stop all but one (e.g. "
             "/etc/init.d/S99frame-player restart)");

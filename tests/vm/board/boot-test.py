@@ -41,6 +41,9 @@ anything but a frame. Steps of the booted board:
                             dump for MS)
   expect-restart MIN MAX    after `kill`, the log notes a new start MIN to
                             MAX seconds after the kill
+  expect-at-most N CMD      CMD prints a number, at most N (printed)
+  expect-disk-unchanged     the run's copy of the frame disk is byte for byte
+                            the original, and fsck.fat -n finds it clean
 """
 
 import argparse
@@ -49,6 +52,7 @@ import os
 import re
 import shlex
 import shutil
+import struct
 import subprocess
 import sys
 import threading
@@ -177,11 +181,16 @@ class Guest:
                     return
                 out.write(data)
 
-    def disk_args(self, kind):
-        """A copy of the disk image per run: the guest writes to it."""
+    def disk_image(self, kind):
+        """The run's copy of a disk image and the original."""
         image = "udisk.img" if kind == "frames" else "udisk-no-folder.img"
-        copy = os.path.join(self.workdir, image)
-        shutil.copyfile(os.path.join(self.images, image), copy)
+        return (os.path.join(self.workdir, image),
+                os.path.join(self.images, image))
+
+    def disk_args(self, kind):
+        """A copy of the disk image per run, should the guest write to it."""
+        copy, original = self.disk_image(kind)
+        shutil.copyfile(original, copy)
         return ["-blockdev", "driver=file,filename=%s,node-name=%s-file"
                 % (copy, kind),
                 "-blockdev", "driver=raw,file=%s-file,node-name=%s"
@@ -496,6 +505,36 @@ class Scenario:
             self.guest.init["pid"], shlex.quote(rest))
         self.guest.wait_for(lambda: True if self.guest.shell(command)[0] == 0
                             else None, "the player does not hold " + rest)
+
+    def step_expect_at_most(self, rest):
+        limit, command = take_text(rest, word=True)
+        status, output = self.guest.shell(command)
+        check(status == 0 and re.fullmatch(r"[0-9.]+", output) is not None,
+              "printed %r (status %d)" % (output, status))
+        print("%s: %s" % (command, output))
+        check(float(output) <= float(limit), "%s, more than %s" % (output, limit))
+
+    def step_expect_disk_unchanged(self, rest):
+        """Compares the whole image, then checks the FAT32 partition that
+        the MBR's first entry names."""
+        copy, original = self.guest.disk_image("frames")
+        differs = subprocess.run(["cmp", "-l", copy, original],
+                                 capture_output=True, text=True)
+        check(differs.returncode == 0, "the disk was written: offset, "
+              "now, before (octal): %s" % differs.stdout.split("\n")[:5])
+        partition = os.path.join(self.workdir, "partition.img")
+        with open(copy, "rb") as disk, open(partition, "wb") as out:
+            disk.seek(446 + 8)
+            first, count = struct.unpack("<II", disk.read(8))
+            disk.seek(first * 512)
+            out.write(disk.read(count * 512))
+        fsck = subprocess.run(["fsck.fat", "-n", partition],
+                              capture_output=True, text=True)
+        os.remove(partition)
+        report = (fsck.stdout + fsck.stderr).strip().split("\n")
+        check(fsck.returncode == 0 and len(report) == 2,
+              "fsck.fat -n: %s" % report)
+        print("disk unchanged (cmp); fsck.fat -n: %s" % report[-1])
 
     def step_expect_running(self, rest):
         status, output = self.guest.shell(self.guest.init["running"])

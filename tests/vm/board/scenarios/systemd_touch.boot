@@ -1,12 +1,15 @@
-# The first boot on a systemd board: the disk in /etc/fstab, the player's
-# unit enabled as the board guide says. Before the first touch nothing is
-# drawn; after the release the screen shows exactly the frame the journal's
-# count names, with no cursor, console text or blanking over it, past the
-# console's blanking interval.
+# The first boot on a systemd board: the disk mounted read-only by the udev
+# rule's unit, the player's unit enabled as the board guide says. Before
+# the first touch nothing is drawn; after the release the screen shows
+# exactly the frame the journal's count names, with no cursor, console
+# text or blanking over it, past the console's blanking interval. The
+# unit's sandbox leaves the player little of the system.
 boot systemd frames consoleblank=10
 expect-log "Started frame-player.service"
 expect-output active systemctl is-active frame-player
-expect-output "/dev/sda1 vfat" findmnt --noheadings --output SOURCE,FSTYPE /mnt/udisk
+# The disk's unit mounts it while the player starts.
+shell until findmnt /mnt/udisk >/dev/null; do sleep 0.2; done
+expect-output "/dev/sda1 vfat ro,nosuid,nodev,noexec,noatime" findmnt --noheadings --raw --output SOURCE,FSTYPE,VFS-OPTIONS /mnt/udisk
 expect-open /dev/input/event0
 expect-output 0 cat /sys/module/kernel/parameters/consoleblank
 expect-output 0 cat /sys/class/graphics/fbcon/cursor_blink
@@ -35,4 +38,6 @@ expect-count "open failed !" 0
 expect-count "read failed !" 0
 # The board check, run as its owner would, finds nothing to fix.
 expect-output "frame-player-check: 0 FAIL, 0 warn, 12 ok" frame-player-check | grep -v -e "^ok " -e "^     "
+# How much of the system the player's unit can reach (0 safe, 10 unsafe).
+expect-at-most 2.0 systemd-analyze security frame-player.service | awk '/Overall exposure level/ { print $(NF - 2) }'
 expect-running
