@@ -270,7 +270,9 @@ class Guest:
                 return None
             output = [l for l in lines[begin + 1:end]
                       if not KERNEL_LINE.match(l)]
-            return int(lines[end].split()[1]), "\n".join(output)
+            # A kernel line may follow on the same serial line.
+            status = re.match(r">>\S+ (\d+)", lines[end]).group(1)
+            return int(status), "\n".join(output)
 
         return self.wait_for(done, "no answer to %r" % command, timeout)
 

@@ -1,5 +1,5 @@
 # The first boot on a systemd board: the disk mounted read-only by the udev
-# rule's unit, the player's unit enabled as the board guide says. Before
+# rule's unit, the player's unit enabled by its Debian package. Before
 # the first touch nothing is drawn; after the release the screen shows
 # exactly the frame the journal's count names, with no cursor, console
 # text or blanking over it, past the console's blanking interval. The
@@ -41,3 +41,9 @@ expect-output "frame-player-check: 0 FAIL, 0 warn, 12 ok" frame-player-check | g
 # How much of the system the player's unit can reach (0 safe, 10 unsafe).
 expect-at-most 2.0 systemd-analyze security frame-player.service | awk '/Overall exposure level/ { print $(NF - 2) }'
 expect-running
+
+# The package comes off as it went on: purged, the player stops and
+# nothing of the package is left in the root.
+shell dpkg -L frame-player >/tmp/package-files && dpkg --purge frame-player
+expect-output inactive systemctl is-active frame-player
+expect-output "" /usr/lib/board-test/package-leftovers /tmp/package-files
