@@ -345,7 +345,9 @@ class Guest:
                 return None
             output = [l for l in lines[begin + 1:end]
                       if not KERNEL_LINE.match(l)]
-            return int(lines[end].split()[1]), "\n".join(output)
+            # A kernel line may follow the status on the same line.
+            status = re.match(r">>\S+ (\d+)", lines[end]).group(1)
+            return int(status), "\n".join(output)
 
         return self.wait_for(done, "no answer to %r" % command, timeout)
 
@@ -355,6 +357,16 @@ class Guest:
             lambda l: self.init["shell_ready"] in l),
             "no shell on the serial port")
         self.shell("true")
+        if self.ssh_port:
+            self.wait_for(self.ssh_answers, "no SSH server answers")
+
+    def ssh_answers(self):
+        done = subprocess.run(
+            ["ssh"] + self.ssh_options() + ["-o", "ConnectTimeout=5", "-p",
+                                            str(self.ssh_port), self.login(),
+                                            "true"],
+            stdin=subprocess.DEVNULL, capture_output=True)
+        return True if done.returncode == 0 else None
 
     # ---- screen
 
