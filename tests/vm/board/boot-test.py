@@ -44,15 +44,30 @@ anything but a frame. Steps of the booted board:
   expect-at-most N CMD      CMD prints a number, at most N (printed)
   expect-disk-unchanged     the run's copy of the frame disk is byte for byte
                             the original, and fsck.fat -n finds it clean
+Steps of the boards that keep their root on a disk (INIT busybox-disk or
+systemd-disk, build-disk-image), which tools/install-board reaches over
+SSH through a port of the host's loopback:
+  reboot                    the board restarts: QEMU ends with its
+                            shutdown and boots the same root disk again
+  install [OPTION...]       tools/install-board OPTION... USER@BOARD from
+                            the host; it must exit 0
+  install-fails TEXT [OPTION...]  it must exit 1 with a last line that
+                            contains TEXT
+  expect-installed TEXT     the last install printed the line TEXT
+  root-snapshot NAME        lists the root file system (paths, modes,
+                            owners, link targets, contents' checksums)
+  expect-root NAME          the root is as snapshot NAME listed it
 """
 
 import argparse
+import difflib
 import importlib.util
 import os
 import re
 import shlex
 import shutil
 import struct
+import socket
 import subprocess
 import sys
 import threading
@@ -83,6 +98,8 @@ MACHINES = {
                  "-device", "virtio-serial-device"],
         "serial": "ttyAMA0",
         "machine": "initcall_blacklist=gpio_keys_init",
+        "disk": "virtio-blk-device",
+        "net": "virtio-net-device",
     },
     "x86_64": {
         "qemu": "qemu-system-x86_64",
@@ -90,6 +107,8 @@ MACHINES = {
                  "-device", "virtio-serial-pci"],
         "serial": "ttyS0",
         "machine": "i8042.nokbd i8042.noaux",
+        "disk": "virtio-blk-pci",
+        "net": "virtio-net-pci",
     },
 }
 
@@ -118,21 +137,39 @@ INITS = {
         "running": "systemctl is-active frame-player",
     },
 }
+# The boards that keep their root on a disk: who logs in over SSH, how
+# that user runs a command as root, and what the root snapshots leave out:
+# folders that the board itself keeps changing, and files it keeps
+# writing, which are listed without their contents.
+INITS["busybox-disk"] = dict(
+    INITS["busybox"], images="board-disk-{arch}", user="root", as_root="",
+    changing=[], growing=["./var/log/*", "./root/.ash_history"])
+INITS["systemd-disk"] = dict(
+    INITS["systemd"], images="board-systemd-disk-{arch}", user="board",
+    as_root="sudo -n ", growing=[],
+    changing=["./tmp", "./var/tmp", "./var/log", "./var/cache",
+              "./var/lib/systemd"])
 
 
 class Guest:
     """One boot: QEMU, its serial shell, touch channel, log copy and QMP."""
 
-    def __init__(self, arch, init, workdir, disk, append):
+    def __init__(self, arch, init, workdir, disk, append, boot=1):
         machine = MACHINES[arch]
         self.init = INITS[init]
         self.workdir = workdir
         self.images = os.path.join(REPO, "build", "vm", "images",
                                    self.init["images"].format(arch=arch))
-        self.console = os.path.join(workdir, "console.log")
-        self.log = os.path.join(workdir, "player.log")
+        # A reboot's files are its own: "console-2.log", ...
+        name = (lambda base: base) if boot == 1 else (
+            lambda base: "%s-%d" % (base, boot))
+        self.console = os.path.join(workdir, name("console") + ".log")
+        self.log = os.path.join(workdir, name("player") + ".log")
         sockets = {name: os.path.join(workdir, name + ".sock")
                    for name in ("serial", "touch", "qmp")}
+        for path in sockets.values():
+            if os.path.exists(path):
+                os.unlink(path)
         kernel_append = " ".join([BOARD_APPEND.format(**machine),
                                   machine["machine"]] + append)
         args = [machine["qemu"], "-accel", "tcg", "-m", self.init["memory"],
@@ -155,6 +192,9 @@ class Guest:
             args += self.disk_args(kind)
         if disk != "none":
             args += ["-device", "usb-storage,drive=%s,id=udisk" % disk]
+        self.ssh_port = None
+        if "user" in self.init:
+            args += self.root_disk_args(machine)
         self.started = time.monotonic()
         self.qemu = subprocess.Popen(args, stdin=subprocess.DEVNULL)
         deadline = self.started + 10
@@ -195,6 +235,50 @@ class Guest:
                 % (copy, kind),
                 "-blockdev", "driver=raw,file=%s-file,node-name=%s"
                 % (kind, kind)]
+
+    def root_disk_args(self, machine):
+        """The run's own copy of the root disk, kept across reboots, and
+        the network, with the board's SSH port on a port of the host's
+        loopback."""
+        root = os.path.join(self.workdir, "root.img")
+        if not os.path.exists(root):
+            subprocess.run(["cp", "--sparse=always",
+                            os.path.join(self.images, "root.img"), root],
+                           check=True)
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            self.ssh_port = probe.getsockname()[1]
+        return ["-blockdev", "driver=file,filename=%s,node-name=root-file"
+                % root,
+                "-blockdev", "driver=raw,file=root-file,node-name=root",
+                "-device", machine["disk"] + ",drive=root",
+                "-netdev", "user,id=net,hostfwd=tcp:127.0.0.1:%d-:22"
+                % self.ssh_port,
+                "-device", machine["net"] + ",netdev=net"]
+
+    def ssh_options(self):
+        """What tools/install-board and the snapshots log in with: the
+        tests' key, no questions; each run's board has a host key of its
+        own."""
+        return ["-i", os.path.join(self.images, "ssh-key"),
+                "-o", "BatchMode=yes", "-o", "StrictHostKeyChecking=accept-new",
+                "-o", "UserKnownHostsFile="
+                + os.path.join(self.workdir, "known_hosts")]
+
+    def login(self):
+        return "%s@127.0.0.1" % self.init["user"]
+
+    def over_ssh(self, command):
+        """Runs `command` on the board as root over SSH: its output."""
+        done = subprocess.run(
+            ["ssh"] + self.ssh_options() + ["-p", str(self.ssh_port),
+                                            self.login(),
+                                            self.init["as_root"] + command],
+            stdin=subprocess.DEVNULL, capture_output=True, text=True,
+            timeout=TIMEOUT * 3)
+        check(done.returncode == 0, "ssh %s: status %d: %s"
+              % (command[:40], done.returncode, done.stderr.strip()))
+        return done.stdout
 
     qmp_call = vm_test.Guest.qmp_call
 
@@ -282,6 +366,16 @@ class Guest:
             lambda l: self.init["shell_ready"] in l),
             "no shell on the serial port")
         self.shell("true")
+        if self.ssh_port:
+            self.wait_for(self.ssh_answers, "no SSH server answers")
+
+    def ssh_answers(self):
+        done = subprocess.run(
+            ["ssh"] + self.ssh_options() + ["-o", "ConnectTimeout=5", "-p",
+                                            str(self.ssh_port), self.login(),
+                                            "true"],
+            stdin=subprocess.DEVNULL, capture_output=True)
+        return True if done.returncode == 0 else None
 
     # ---- screen
 
@@ -316,6 +410,9 @@ class Scenario:
         self.frame_gen = frame_gen
         self.workdir = workdir
         self.guest = None
+        self.boots, self.earlier = 1, 0.0  # boots so far, and their time
+        self.installs = []  # the output of each install-board run
+        self.snapshots = {}
         self.steps = []
         with open(path, encoding="utf-8") as f:
             for number, line in enumerate(f, 1):
@@ -345,7 +442,23 @@ class Scenario:
             init = words.pop(0)
         if words and words[0] in ("frames", "no-folder", "none"):
             disk = words.pop(0)
-        self.guest = Guest(self.arch, init, self.workdir, disk, words)
+        self.boot_args = (init, self.workdir, disk, words)
+        self.guest = Guest(self.arch, *self.boot_args)
+        self.guest.wait_for_shell()
+
+    def step_reboot(self, rest):
+        """The board's own reboot; QEMU (-no-reboot) ends when the board
+        has shut down, and the next QEMU boots the same root disk."""
+        guest = self.guest
+        guest.serial.sendall(b"reboot\n")
+        try:
+            guest.qemu.wait(timeout=TIMEOUT)
+        except subprocess.TimeoutExpired:
+            check(False, "the board did not shut down")
+        guest.close()
+        self.earlier += guest.elapsed
+        self.boots += 1
+        self.guest = Guest(self.arch, *self.boot_args, boot=self.boots)
         self.guest.wait_for_shell()
 
     def step_plug(self, rest):
@@ -491,6 +604,71 @@ class Scenario:
                 return
             time.sleep(0.1)
 
+    # ---- tools/install-board, and what it leaves on the root disk
+
+    def install_board(self, options):
+        """Runs tools/install-board from the host as the board's owner
+        would: its status; its output is kept and shown."""
+        guest = self.guest
+        command = ([os.path.join(REPO, "tools", "install-board"),
+                    "--port", str(guest.ssh_port)]
+                   + guest.ssh_options() + shlex.split(options)
+                   + [guest.login()])
+        # A session of its own: no terminal for ssh to ask on.
+        done = subprocess.run(command, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True,
+                              timeout=900, start_new_session=True)
+        self.installs.append(done.stdout.splitlines())
+        with open(os.path.join(self.workdir, "install-%d.txt"
+                               % len(self.installs)), "w") as f:
+            f.write(done.stdout)
+        print("-- tools/install-board %s: status %d\n%s"
+              % (options, done.returncode, done.stdout), end="")
+        return done.returncode
+
+    def step_install(self, rest):
+        status = self.install_board(rest)
+        check(status == 0, "tools/install-board exited with %d" % status)
+
+    def step_install_fails(self, rest):
+        text, options = take_text(rest, word=True)
+        status = self.install_board(options)
+        last = self.installs[-1][-1] if self.installs[-1] else ""
+        check(status == 1 and text in last,
+              "status %d, last line %r" % (status, last))
+
+    def step_expect_installed(self, rest):
+        text, _ = take_text(rest)
+        check(self.installs and text in self.installs[-1],
+              "the last install did not print %r" % text)
+
+    def root_listing(self):
+        """Every path on the root file system with its mode, owner and
+        link target, and every file's checksum but those of the files the
+        board keeps writing; without the folders it keeps changing."""
+        init = self.guest.init
+        pruned = "".join("-path %s -prune -o " % path
+                         for path in init["changing"])
+        unsummed = "".join("! -path '%s' " % path for path in init["growing"])
+        listing = self.guest.over_ssh(
+            "sh -c \"cd / && { find . -xdev %s-exec stat -c '%%A %%u:%%g %%N' {} + &&"
+            " find . -xdev %s-type f %s-exec md5sum {} + ; } | LC_ALL=C sort\""
+            % (pruned, pruned, unsummed))
+        return listing.splitlines()
+
+    def step_root_snapshot(self, rest):
+        self.snapshots[rest] = self.root_listing()
+        with open(os.path.join(self.workdir, "root-%s.txt" % rest), "w") as f:
+            f.write("\n".join(self.snapshots[rest]) + "\n")
+
+    def step_expect_root(self, rest):
+        before, now = self.snapshots[rest], self.root_listing()
+        differences = [line for line in difflib.unified_diff(
+            before, now, lineterm="", n=0) if line[:1] in "+-"][2:]
+        check(not differences, "%d differences from %s: %s"
+              % (len(differences), rest, "; ".join(differences[:8])))
+
     # ---- the player as the shell sees it
 
     def step_shell(self, rest):
@@ -584,7 +762,7 @@ def main():
         print("-- log\n" + "\n".join(guest.log_lines()[-20:]))
     print("boot %s %s: %s (%.1f s, files in %s)" % (
         args.scenario, args.arch, summary,
-        guest.elapsed if guest else 0, workdir))
+        scenario.earlier + (guest.elapsed if guest else 0), workdir))
     return 0 if ok else 1
 
 

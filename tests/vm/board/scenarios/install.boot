@@ -1,0 +1,42 @@
+# The owner's install from the PC on a BusyBox board that keeps its root
+# on a disk and runs dropbear (tools/install-board over SSH). A full disk
+# makes it fail with one line and leave the root as it was; on a board
+# with room it installs, starts the player and checks the board. The
+# player then starts at boot and plays; a second run changes nothing on
+# the root, and --uninstall leaves it as it was before the install.
+boot busybox-disk
+expect-output "" pidof frame-player
+root-snapshot before
+shell dd if=/dev/zero of=/filler bs=1M 2>/dev/null; true
+install-fails "no space left on 127.0.0.1"
+shell rm /filler
+expect-root before
+
+install
+expect-log "frame-player-udisk: mounted /dev/sda1 at /mnt/udisk"
+expect-log "S99frame-player: player started"
+expect-installed "frame-player-check: 0 FAIL, 0 warn, 13 ok"
+
+reboot
+expect-log "frame-player-udisk: mounted /dev/sda1 at /mnt/udisk"
+expect-log "S99frame-player: player started"
+expect-open /dev/input/event0
+expect-frame none
+down 512 300
+expect-line get_xy:(400,240)
+expect-line "ret = 1152000"
+wait-count "ret = " 3
+up
+expect-line get_xy:(400,240)
+settle 1000
+expect-frame last-drawn
+
+root-snapshot booted
+install
+expect-installed "frame-player-check: 0 FAIL, 0 warn, 13 ok"
+expect-root booted
+expect-running
+
+install --uninstall
+expect-output "" pidof frame-player
+expect-root before
