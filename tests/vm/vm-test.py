@@ -264,6 +264,20 @@ def scenario_playback(guest):
                                                    number_after(total))
 
 
+def plug_touchscreen(guest, drawn, reported, name):
+    """The helper creates the touchscreen; once the player says it opened
+    it, a touch plays on after the `drawn` frames so far. The line
+    `reported`, which told why it was missing, came only once. Returns the
+    frames drawn."""
+    guest.wait_line("open event 0 ok", guest.touch("create"))
+    lines = press(guest, 100, 50, hold=0.5)
+    total = frame_lines(lines)
+    check(total > drawn, "no frame drawn once the touchscreen was there")
+    guest.expect_screen(number_after(total), name)
+    check(count(lines, reported) == 1, "%r printed more than once" % reported)
+    return total
+
+
 def scenario_unplug(guest):
     start(guest)
     down = guest.touch("down 700 500")
@@ -284,13 +298,8 @@ def scenario_unplug(guest):
     released = count(lines[down:error], "get_xy:(546,400)") == 2
 
     # Plugged in again: the player opens the new device and plays on.
-    guest.wait_line("open event 0 ok", guest.touch("create"))
-    lines = press(guest, 100, 50, hold=0.5)
-    total = frame_lines(lines)
-    check(total > drawn, "no frame drawn once the touchscreen was back")
-    guest.expect_screen(number_after(total), "after-replug")
-    check(count(lines, "read event 0 error: No such device") == 1,
-          "the loss was reported more than once")
+    total = plug_touchscreen(guest, drawn, "read event 0 error: No such device",
+                             "after-replug")
     guest.finish()
     return "%d frames, stopped on %s, %s; back, %d more" % (
         drawn, number_after(drawn),
@@ -307,13 +316,9 @@ def scenario_late_touch(guest):
     time.sleep(10)
     check(frame_lines(guest.lines()) == 0, "frames drawn without a touch")
     late = time.monotonic() - started
-    guest.wait_line("open event 0 ok", guest.touch("create"))
-    lines = press(guest, 512, 300, hold=1.0)
-    drawn = frame_lines(lines)
-    check(drawn >= 1, "no frame drawn on the late touchscreen")
-    guest.expect_screen(number_after(drawn), "after-late-touch")
-    check(count(lines, "open event 0 error: No such file or directory") == 1,
-          "the missing touchscreen was reported more than once")
+    drawn = plug_touchscreen(
+        guest, 0, "open event 0 error: No such file or directory",
+        "after-late-touch")
     guest.finish()
     return "%d frames on a touchscreen made %.1f s after the player" % (
         drawn, late)
