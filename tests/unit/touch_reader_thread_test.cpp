@@ -1,8 +1,8 @@
 // The touch reader thread on pipes standing for the touch device.
 //
 // This binary is linked with -Wl,--wrap=open: every open of the touch
-// device passes through spy_open below, which decides what the device is
-// at each attempt (missing, there, or gone again at once).
+// device passes through __wrap_open below, which decides what the device
+// is at each attempt (missing, there, or gone again at once).
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -28,37 +28,30 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-// What opening the touch device gives, set by the test, and what the
-// reader's attempts got. Plain atomics: the reader may still try while the
-// process exits.
+// What the touch device is at the reader's next attempt to open it, set
+// by the test, and what its attempts got. Plain atomics: the reader may
+// still try while the process exits.
+enum Device { real_device, missing, there, flapping };
 struct TouchOpens {
-  std::atomic<int (*)()> answer{nullptr}; // null: the real open
+  std::atomic<int> device{real_device};
   std::atomic<int> attempts{0};
   std::atomic<int> opened{0};  // attempts that gave a device
-  std::atomic<int> writer{-1}; // the test's end of the device last opened
+  std::atomic<int> writer{-1}; // the test's end of a device that is there
 };
 TouchOpens touch_opens;
 
-int device_missing() {
-  errno = ENOENT;
-  return -1;
-}
-
-// A device the test writes to through touch_opens.writer.
-int device_there() {
+// A pipe for the device; a flapping one is gone as soon as it opens.
+int open_device(int device) {
   int ends[2];
-  if (pipe(ends) != 0)
+  if (device == missing || pipe(ends) != 0) {
+    errno = ENOENT;
     return -1;
-  touch_opens.writer.store(ends[1]);
-  return ends[0];
-}
-
-// A device that is gone again as soon as it is opened.
-int device_flapping() {
-  int ends[2];
-  if (pipe(ends) != 0)
-    return -1;
-  close(ends[1]);
+  }
+  if (device == flapping)
+    close(ends[1]);
+  else
+    touch_opens.writer.store(ends[1]);
+  touch_opens.opened.fetch_add(1);
   return ends[0];
 }
 
@@ -74,12 +67,10 @@ extern "C" int __wrap_open(const char *path, int flags, ...) {
     mode = static_cast<mode_t>(va_arg(args, int));
     va_end(args);
   }
-  int (*const answer)() = touch_opens.answer.load();
-  if (answer == nullptr || std::strcmp(path, touch_device) != 0)
+  const int device = touch_opens.device.load();
+  if (device == real_device || std::strcmp(path, touch_device) != 0)
     return __real_open(path, flags, mode);
-  const int fd = answer();
-  if (fd != -1)
-    touch_opens.opened.fetch_add(1);
+  const int fd = open_device(device);
   touch_opens.attempts.fetch_add(1);
   return fd;
 }
@@ -118,7 +109,7 @@ bool attempts_reach(int count) {
 
 // The test's end of the device that the reader opens next.
 int next_device() {
-  touch_opens.answer = device_there;
+  touch_opens.device = there;
   int writer = -1;
   EXPECT_TRUE(eventually([&writer] {
     writer = touch_opens.writer.exchange(-1);
@@ -130,7 +121,7 @@ int next_device() {
 // Starts the reader thread on `fd` with its output captured. It never
 // ends: the process ends with it waiting for a device that stays missing.
 void start_reader(int fd) {
-  touch_opens.answer = device_missing;
+  touch_opens.device = missing;
   fd_ts = fd;
   flag = 0;
   CaptureStdout();
@@ -203,7 +194,7 @@ TEST(Reader, WaitsForItsDeviceAndKeepsThePositionAcrossTheGap) {
 
   // A device that is gone as soon as it opens is tried at the retry pace,
   // never faster, and leaves no descriptor behind.
-  touch_opens.answer = device_flapping;
+  touch_opens.device = flapping;
   const int before = touch_opens.attempts.load();
   const auto lost = std::chrono::steady_clock::now();
   close(device);
@@ -211,7 +202,7 @@ TEST(Reader, WaitsForItsDeviceAndKeepsThePositionAcrossTheGap) {
   EXPECT_TRUE(attempts_reach(before + flaps));
   EXPECT_GE(std::chrono::steady_clock::now() - lost,
             std::chrono::microseconds(touch_retry_us) * flaps);
-  touch_opens.answer = device_missing;
+  touch_opens.device = missing;
   EXPECT_TRUE(attempts_reach(touch_opens.attempts.load() + 2));
   EXPECT_EQ(open_descriptor_count(), descriptors);
   const int flapped = touch_opens.opened.load() - 2;
