@@ -194,6 +194,10 @@ std::string find_touchscreen(const std::string &skip) {
   return fallback;
 }
 
+// The player tries a missing device again a few times a second.
+const char *const waits_note =
+    " (the player waits for it and plays once it appears)";
+
 const char *const load_fix = "load the touchscreen's driver (cat "
                              "/proc/bus/input/devices lists the input "
                              "devices)";
@@ -221,6 +225,8 @@ bool open_input(const std::string &path, DeviceNode &node,
   node = open_device(path, input_major);
   if (node.state == NodeState::cannot_open)
     report(Level::fail, area, node_problem(node, path, ""), run_as_root_fix);
+  else if (node.state == NodeState::missing)
+    report_unusable(node_problem(node, path, "") + waits_note, path);
   else if (node.state != NodeState::open)
     report_unusable(node_problem(node, path, "an input device"), path);
   else if (!read_input_device(node.fd, device))

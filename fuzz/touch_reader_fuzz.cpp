@@ -1,6 +1,7 @@
 // The touch device may deliver any bytes, in any pieces: the reader must
 // only ever set the press flag to 0 or 1, print nothing but position lines,
-// and end cleanly, with the flag cleared, when the stream ends.
+// and stop cleanly when the stream ends: the flag cleared, the device
+// closed.
 //
 // Input: byte 0 says how many chunk sizes follow (0..15); each of those
 // bytes plus one is the size of the next write, used in turn; the rest is
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <pthread.h>
 #include <semaphore.h>
 #include <string>
@@ -103,7 +105,8 @@ void *serve_inputs(void *) {
   for (;;) {
     while (sem_wait(&reader_thread.start) != 0) {
     }
-    ts_get(nullptr);
+    TouchPosition last;
+    read_ts(last);
     sem_post(&reader_thread.done);
   }
 }
@@ -185,8 +188,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   start_reader(ends[0]);
   deliver(ends[1], delivery);
   const std::string err = end_stream(ends[1]);
-  close(ends[0]);
-  fd_ts = -1;
+  if (fd_ts != -1 || fcntl(ends[0], F_GETFD) != -1)
+    fail("the reader did not close the device it lost");
 
   check_flag();
   if (flag.load() != 0)

@@ -34,6 +34,11 @@ bool read_event(input_event &event) {
   return true;
 }
 
+bool open_ts() {
+  fd_ts = open(touch_device, O_RDONLY);
+  return fd_ts != -1;
+}
+
 } // namespace
 
 void handle_event(const input_event &event, TouchPosition &last) {
@@ -49,18 +54,14 @@ void handle_event(const input_event &event, TouchPosition &last) {
 }
 
 int init_ts() {
-  fd_ts = open(touch_device, O_RDONLY);
-  if (fd_ts == -1) {
+  if (!open_ts()) {
     std::perror("open event 0 error");
     return -1;
   }
   return 0;
 }
 
-void *ts_get(void *) {
-  if (fd_ts == -1)
-    return nullptr; // init_ts has already said why
-  TouchPosition last;
+void read_ts(TouchPosition &last) {
   input_event event{};
   while (read_event(event))
     handle_event(event, last);
@@ -68,7 +69,25 @@ void *ts_get(void *) {
   // play on with no finger on the screen.
   std::perror("read event 0 error");
   flag.store(0);
-  return nullptr;
+  Exit();
+}
+
+void wait_for_ts() {
+  // Pausing before every attempt, also the first after a loss, keeps a
+  // device that comes and goes many times a second at this pace.
+  do
+    usleep(touch_retry_us);
+  while (!open_ts());
+  std::puts(touch_back_line);
+}
+
+void *ts_get(void *) {
+  TouchPosition last; // kept across a lost device: it is the same panel
+  for (;;) {
+    if (fd_ts == -1)
+      wait_for_ts(); // init_ts or read_ts has already said why
+    read_ts(last);
+  }
 }
 
 void Exit() {

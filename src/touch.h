@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <linux/input.h>
+#include <unistd.h>
 
 // 1 while the screen is touched, 0 otherwise; defined by the frame player.
 extern std::atomic<std::int32_t> flag;
@@ -11,6 +12,8 @@ extern std::atomic<std::int32_t> flag;
 extern int fd_ts; // -1 until init_ts opens the device
 
 int init_ts();
+// The reader thread: reads the device for as long as the process runs and,
+// whenever it is missing or gone, waits for it to come back.
 void *ts_get(void *arg);
 void Exit();
 
@@ -23,6 +26,18 @@ struct TouchPosition {
 // Acts on one record: positions update `last`; a touch or release prints
 // it and sets or clears the flag; everything else is ignored.
 void handle_event(const input_event &event, TouchPosition &last);
+
+// Acts on the records of fd_ts until the device ends or fails; then says
+// so once, clears the flag and closes fd_ts.
+void read_ts(TouchPosition &last);
+// Tries to open the device every touch_retry_us, silently, until it opens
+// into fd_ts; then prints touch_back_line.
+void wait_for_ts();
+
+// A panel unplugged or a driver loaded late: five attempts a second.
+constexpr useconds_t touch_retry_us = 200000;
+// Printed when the device opens after it was missing or gone.
+constexpr char touch_back_line[] = "open event 0 ok";
 
 // The touchscreen device, and the raw range of its panel: x 0-1023, y 0-599.
 constexpr char touch_device[] = "/dev/input/event0";

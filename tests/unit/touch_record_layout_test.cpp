@@ -56,7 +56,7 @@ TEST(TouchRecord, ReaderTakesTheKernelLayoutOfThisAbi) {
   ASSERT_EQ(burst.size(), 8 * kernel_record_bytes);
 
   // The whole burst waits in a pipe that then ends, so the reader runs to
-  // completion on this thread.
+  // the loss on this thread.
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
   ASSERT_EQ(write(ends[1], burst.data(), burst.size()),
@@ -66,12 +66,12 @@ TEST(TouchRecord, ReaderTakesTheKernelLayoutOfThisAbi) {
   flag = 1;
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  ts_get(nullptr);
+  TouchPosition last;
+  read_ts(last);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "get_xy:(400,240)\nget_xy:(799,479)\n");
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "read event 0 error: No such device\n");
   EXPECT_EQ(flag.load(), 0);
-  close(ends[0]);
-  fd_ts = -1;
+  EXPECT_EQ(fd_ts, -1);
 }

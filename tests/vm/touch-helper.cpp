@@ -3,10 +3,12 @@
 //   down X Y   finger on the panel at raw coordinates X, Y
 //   up         finger lifted
 //   destroy    the device disappears, as when the panel is unplugged
+//   create     the device appears (again), as when it is plugged in
 //   quit       the helper ends
 // Every command done is acknowledged on stdout as "touch: COMMAND".
 // With --keyboard-first, a keyboard is registered before the touchscreen
 // and takes event0, as a keypad or button driver does on some boards.
+// With --late, there is no touchscreen until the first "create".
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -116,6 +118,9 @@ bool run_command(const std::string &command, int &device) {
     done = ioctl(device, UI_DEV_DESTROY) == 0;
     close(device);
     device = -1;
+  } else if (command == "create" && device == -1) {
+    device = create_touchscreen();
+    done = device != -1;
   }
   std::printf(done ? "touch: %s\n" : "touch: failed: %s\n", command.c_str());
   return true;
@@ -124,10 +129,12 @@ bool run_command(const std::string &command, int &device) {
 } // namespace
 
 int main(int argc, char **argv) {
-  const bool keyboard_first =
-      argc == 3 && std::strcmp(argv[2], "--keyboard-first") == 0;
-  if (argc != 2 && !keyboard_first) {
-    std::fputs("usage: touch-helper CHANNEL [--keyboard-first]\n", stderr);
+  const char *const option = argc == 3 ? argv[2] : "";
+  const bool keyboard_first = std::strcmp(option, "--keyboard-first") == 0;
+  const bool late = std::strcmp(option, "--late") == 0;
+  if (argc != 2 && !keyboard_first && !late) {
+    std::fputs("usage: touch-helper CHANNEL [--keyboard-first|--late]\n",
+               stderr);
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -135,8 +142,8 @@ int main(int argc, char **argv) {
     std::perror("touch-helper: keyboard");
     return 1;
   }
-  int device = create_touchscreen();
-  if (device == -1) {
+  int device = late ? -1 : create_touchscreen();
+  if (device == -1 && !late) {
     std::perror("touch-helper: uinput");
     return 1;
   }

@@ -6,7 +6,7 @@ from the guest console and the screen is captured by QEMU itself.
 
 usage: vm-test.py ARCH SCENARIO --frame-gen PATH
   ARCH      x86_64, armhf or arm64
-  SCENARIO  playback, unplug, no_frames, or the board check's
+  SCENARIO  playback, unplug, no_frames, late_touch, or the board check's
             (check_scenarios.py)
 Exits 0 when every check holds, 1 on a failed check, 77 when QEMU is missing.
 """
@@ -264,6 +264,20 @@ def scenario_playback(guest):
                                                    number_after(total))
 
 
+def plug_touchscreen(guest, drawn, reported, name):
+    """The helper creates the touchscreen; once the player says it opened
+    it, a touch plays on after the `drawn` frames so far. The line
+    `reported`, which told why it was missing, came only once. Returns the
+    frames drawn."""
+    guest.wait_line("open event 0 ok", guest.touch("create"))
+    lines = press(guest, 100, 50, hold=0.5)
+    total = frame_lines(lines)
+    check(total > drawn, "no frame drawn once the touchscreen was there")
+    guest.expect_screen(number_after(total), name)
+    check(count(lines, reported) == 1, "%r printed more than once" % reported)
+    return total
+
+
 def scenario_unplug(guest):
     start(guest)
     down = guest.touch("down 700 500")
@@ -279,13 +293,35 @@ def scenario_unplug(guest):
     guest.expect_screen(number_after(drawn), "after-unplug")
     time.sleep(1.0)
     check(frame_lines(guest.lines()) == drawn, "frames drawn after unplug")
-    guest.finish()
     # Removing a device makes the input core release its keys first, but
     # a reader that wakes late sees only the error: report which it was.
     released = count(lines[down:error], "get_xy:(546,400)") == 2
-    return "%d frames, stopped on %s, %s" % (
+
+    # Plugged in again: the player opens the new device and plays on.
+    total = plug_touchscreen(guest, drawn, "read event 0 error: No such device",
+                             "after-replug")
+    guest.finish()
+    return "%d frames, stopped on %s, %s; back, %d more" % (
         drawn, number_after(drawn),
-        "release then error" if released else "error without release")
+        "release then error" if released else "error without release",
+        total - drawn)
+
+
+def scenario_late_touch(guest):
+    """The touchscreen appears ten seconds after the player started, as a
+    USB controller that enumerates late or a driver loaded late."""
+    guest.wait_line("guest: player started without a touchscreen")
+    started = time.monotonic()
+    guest.wait_line("open event 0 error: No such file or directory")
+    time.sleep(10)
+    check(frame_lines(guest.lines()) == 0, "frames drawn without a touch")
+    late = time.monotonic() - started
+    drawn = plug_touchscreen(
+        guest, 0, "open event 0 error: No such file or directory",
+        "after-late-touch")
+    guest.finish()
+    return "%d frames on a touchscreen made %.1f s after the player" % (
+        drawn, late)
 
 
 def scenario_no_frames(guest):
@@ -306,6 +342,7 @@ SCENARIOS = {
     "playback": (scenario_playback, "initrd-frames"),
     "unplug": (scenario_unplug, "initrd-frames"),
     "no_frames": (scenario_no_frames, "initrd"),
+    "late_touch": (scenario_late_touch, "initrd-frames", " frame_touch=late"),
 }
 SCENARIOS.update(check_scenarios.scenarios(check))
 

@@ -118,20 +118,6 @@ bool make_screen(Board &board) {
   return true;
 }
 
-// The rig holds both ends of the FIFO: the player's open does not wait for
-// a writer, its reads block until the rig sends, and they only see the end
-// of the stream when the rig lets go.
-bool make_touchscreen(Board &board) {
-  if (mkdir("/dev/input", 0755) == -1 ||
-      mkfifo("/dev/input/event0", 0666) == -1 ||
-      chmod("/dev/input/event0", 0666) == -1)
-    return fail("make /dev/input/event0");
-  board.touch_fd = open("/dev/input/event0", O_RDWR | O_CLOEXEC);
-  if (board.touch_fd == -1)
-    return fail("open /dev/input/event0");
-  return true;
-}
-
 bool build_devices(const RigOptions &options, Board &board) {
   if (mount("board-dev", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC,
             "mode=0755,size=16m") == -1)
@@ -141,6 +127,25 @@ bool build_devices(const RigOptions &options, Board &board) {
 }
 
 } // namespace
+
+// The rig holds both ends of the FIFO: the player's open does not wait for
+// a writer, its reads block until the rig sends, and they only see the end
+// of the stream when the rig lets go.
+bool make_touchscreen(Board &board) {
+  if ((mkdir(touch_node_dir, 0755) == -1 && errno != EEXIST) ||
+      mkfifo(touch_node, 0666) == -1 || chmod(touch_node, 0666) == -1)
+    return fail(std::string("make ") + touch_node);
+  board.touch_fd = open(touch_node, O_RDWR | O_CLOEXEC);
+  if (board.touch_fd == -1)
+    return fail(std::string("open ") + touch_node);
+  return true;
+}
+
+bool remove_touchscreen(Board &board) {
+  close(board.touch_fd);
+  board.touch_fd = -1;
+  return unlink(touch_node) == 0 || fail(std::string("remove ") + touch_node);
+}
 
 int enter_board(const RigOptions &options, Board &board) {
   const int entered = enter_namespace();

@@ -32,13 +32,13 @@ const char usage_text[] =
     "  --record-fps N         samples a second (default 25)\n"
     "  --timeout SECONDS      longest wait of an expect step (default 30)\n"
     "  --quiet                no console copy of the player's lines\n"
-    "Steps: down X Y, move X Y, up, close-touch, wait MS, settle MS,\n"
-    "snap NAME, expect-line TEXT, expect-next-line TEXT, wait-count PREFIX\n"
-    "[+]N, expect-count PREFIX N, expect-frame N|blank|last-drawn,\n"
-    "expect-drawing N|last-drawn, expect-open PATH, note-fds,\n"
-    "expect-fds-unchanged, note-rss, expect-rss-within KB, kill [SIGNAL],\n"
-    "expect-exit STATUS|SIGNAL, expect-running. Exit: 0 passed, 1 a step\n"
-    "failed, 2 setup error, 77 no namespaces here.\n";
+    "Steps: down X Y, move X Y, up, close-touch, open-touch, wait MS,\n"
+    "settle MS, snap NAME, expect-line TEXT, expect-next-line TEXT,\n"
+    "wait-count PREFIX [+]N, expect-count PREFIX N, expect-frame\n"
+    "N|blank|last-drawn, expect-drawing N|last-drawn, expect-open PATH,\n"
+    "note-fds, expect-fds-unchanged, note-rss, expect-rss-within KB, kill\n"
+    "[SIGNAL], expect-exit STATUS|SIGNAL, expect-running. Exit: 0 passed,\n"
+    "1 a step failed, 2 setup error, 77 no namespaces here.\n";
 
 [[noreturn]] void usage(const std::string &problem) {
   std::fprintf(stderr, "board-rig: %s\n%s", problem.c_str(), usage_text);

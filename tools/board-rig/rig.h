@@ -45,6 +45,14 @@ struct Board {
 // 0, exit_no_namespaces or exit_setup_failed, having said why.
 int enter_board(const RigOptions &options, Board &board);
 
+constexpr char touch_node_dir[] = "/dev/input";
+constexpr char touch_node[] = "/dev/input/event0";
+// The touchscreen appears (a FIFO the rig holds), or vanishes as a device
+// node does when its device is unplugged. False, having said why, on
+// failure.
+bool make_touchscreen(Board &board);
+bool remove_touchscreen(Board &board);
+
 // player.cpp: the player process and everything it printed.
 struct PlayerLine {
   double seconds; // since the player started, taken on the rig's side

@@ -199,8 +199,18 @@ void step_close_touch(Rig &rig, std::string &rest) {
   numbers(rest, 0);
   if (rig.board.touch_fd == -1)
     throw StepError{"there is no touch device"};
-  close(rig.board.touch_fd);
-  rig.board.touch_fd = -1;
+  if (!remove_touchscreen(rig.board))
+    throw StepError{"cannot remove the touch device"};
+}
+
+// The touchscreen comes back after close-touch, or appears late after
+// --no-touch-device.
+void step_open_touch(Rig &rig, std::string &rest) {
+  numbers(rest, 0);
+  if (rig.board.touch_fd != -1)
+    throw StepError{"the touch device is there already"};
+  if (!make_touchscreen(rig.board))
+    throw StepError{"cannot make the touch device"};
 }
 
 // ---- timing steps
@@ -481,6 +491,7 @@ const StepKind step_kinds[] = {
     {"move", step_move},
     {"up", step_up},
     {"close-touch", step_close_touch},
+    {"open-touch", step_open_touch},
     {"wait", step_wait},
     {"settle", step_settle},
     {"snap", step_snap},

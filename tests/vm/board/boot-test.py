@@ -22,7 +22,8 @@ quoted). The first step boots:
         INIT: busybox (default) or systemd; DISK: frames (default),
         no-folder or none (plugged in later)
 Steps shared with the emulated board's touch scripts (tools/board-rig):
-  down X Y | up | wait MS | settle MS | snap NAME | kill [SIGNAL]
+  down X Y | up | close-touch | open-touch | wait MS | settle MS
+  snap NAME | kill [SIGNAL]
   expect-line TEXT | wait-count PREFIX N|+N | expect-count PREFIX N
   expect-frame N|blank|unknown|none|last-drawn | expect-open PATH
   expect-running
@@ -491,6 +492,14 @@ class Scenario:
 
     def step_up(self, rest):
         self.touch("up")
+
+    def step_close_touch(self, rest):
+        """The touchscreen is unplugged: its node goes."""
+        self.touch("destroy")
+
+    def step_open_touch(self, rest):
+        """It is plugged in again: mdev makes its node."""
+        self.touch("create")
 
     # ---- time
 

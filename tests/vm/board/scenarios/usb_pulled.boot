@@ -1,8 +1,9 @@
 # The disk is pulled out while the screen is held: the player goes on,
 # prints a failure line for every frame it cannot open, and the screen
 # keeps the last whole frame, with no kernel message over it. The disk
-# plugged back in is mounted again, and the next touch plays. The disk
-# itself was never written: the run's copy is the original, byte for byte.
+# plugged back in is mounted again, and the next touch plays. Then the
+# same with the touchscreen. The disk itself was never written: the run's
+# copy is the original, byte for byte.
 boot
 expect-log "S99frame-player: player started"
 expect-open /dev/input/event0
@@ -34,4 +35,23 @@ settle 1000
 expect-frame last-drawn
 expect-absent "player exited"
 expect-running
+
+# The touchscreen comes and goes too: unplugged while held, its node goes;
+# plugged back, mdev makes it again (with its rule's mode) and it plays.
+down 512 300
+wait-count "ret = " +3
+close-touch
+expect-line "read event 0 error: No such device"
+expect-output gone test -e /dev/input/event0 || echo gone
+open-touch
+expect-line "open event 0 ok"
+expect-output 660 stat -c %a /dev/input/event0
+down 100 100
+expect-line get_xy:(78,80)
+wait-count "ret = " +3
+up
+settle 1000
+expect-frame last-drawn
+expect-count "read event 0 error" 1
+
 expect-disk-unchanged
