@@ -296,12 +296,12 @@ int show_open_file(int fd, int x, int y) {
   unsigned char info_header[info_header_bytes];
   if (!read_full(fd, file_header, sizeof file_header) ||
       !read_full(fd, info_header, sizeof info_header)) {
-    std::puts("read failed !");
+    std::puts(read_failed_line);
     return -1;
   }
   const int width = little_endian_i32(info_header + info_width_at);
   const int height = little_endian_i32(info_header + info_height_at);
-  std::printf("图像宽度：%d , 高度：%d \n", width, height);
+  std::printf(size_line_format, width, height);
 
   const std::int64_t size = pixel_data_size(width, height);
   PageMatchedBuffer buffer;
@@ -311,17 +311,17 @@ int show_open_file(int fd, int x, int y) {
     buffer = take_pixel_buffer(static_cast<std::size_t>(held));
   }
   if (!buffer) {
-    std::puts("bad size !");
+    std::puts(bad_size_line);
     return -1;
   }
 
   unsigned char *const data = buffer.get() + pixel_data_offset;
   const ssize_t got = read_up_to(fd, data, static_cast<std::size_t>(held));
   if (got == -1) {
-    std::puts("read failed !");
+    std::puts(read_failed_line);
     return -1;
   }
-  std::printf("ret = %d\n", static_cast<int>(got));
+  std::printf(pixels_read_format, static_cast<int>(got));
   // A file cut short, even after fstat, draws black where rows are missing.
   std::memset(data + got, 0, static_cast<std::size_t>(held - got));
   draw(data, held, width, height, x, y);
@@ -385,12 +385,12 @@ const RowConverterEntry &choose_row_converter(unsigned features) {
 int init_lcd() {
   fd_lcd = open(lcd_device, O_RDWR);
   if (fd_lcd == -1) {
-    std::puts("open failed !");
+    std::puts(open_failed_line);
     return -1;
   }
   void *screen = mmap(nullptr, lcd_bytes, PROT_WRITE, MAP_SHARED, fd_lcd, 0);
   if (screen == MAP_FAILED) {
-    std::perror("mmap");
+    std::perror(map_error_text);
     return -1;
   }
   mmap_lcd = static_cast<std::uint32_t *>(screen);
@@ -422,7 +422,7 @@ int show(int x, int y, const char *path) {
     return -1; // init_lcd has already said why
   const int fd = open_frame_file(path);
   if (fd == -1) {
-    std::puts("open failed !");
+    std::puts(open_failed_line);
     return -1;
   }
   const int result = show_open_file(fd, x, y);
