@@ -16,6 +16,8 @@
 #include "show_bmp.h"
 #include "system_files.h"
 
+namespace frame_check {
+
 namespace {
 
 constexpr char area[] = "frames";
@@ -254,32 +256,32 @@ std::string all_frames() {
 }
 
 // Opens `dir` as the frame folder; reports why not.
-int open_folder(const std::string &dir) {
+int open_folder(const std::string &dir, Findings &out) {
   struct stat info;
   if (stat(dir.c_str(), &info) == -1) {
-    report(Level::fail, area, "no folder " + dir,
-           "put " + all_frames() + " in the folder " + dir);
+    out.add(Level::fail, area, "no folder " + dir,
+            "put " + all_frames() + " in the folder " + dir);
     return -1;
   }
   if (!S_ISDIR(info.st_mode)) {
-    report(Level::fail, area,
-           dir + " is not a folder: it is " + describe_file_type(info),
-           "make it the folder of the frames");
+    out.add(Level::fail, area,
+            dir + " is not a folder: it is " + describe_file_type(info),
+            "make it the folder of the frames");
     return -1;
   }
   const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd == -1)
-    report(Level::fail, area,
-           "cannot open the folder " + dir + ": " + error_text(errno),
-           "make it readable (chmod a+rx) or run the check as root");
+    out.add(Level::fail, area,
+            "cannot open the folder " + dir + ": " + error_text(errno),
+            "make it readable (chmod a+rx) or run the check as root");
   return fd;
 }
 
-void report_summary(int good, Level worst) {
-  report(worst, area,
-         std::to_string(good) + " of " + std::to_string(frame_count) +
-             " frames ok",
-         worst == Level::ok ? "" : "see the lines above");
+void report_summary(int good, Level worst, Findings &out) {
+  out.add(worst, area,
+          std::to_string(good) + " of " + std::to_string(frame_count) +
+              " frames ok",
+          worst == Level::ok ? "" : "see the lines above");
 }
 
 } // namespace
@@ -451,8 +453,8 @@ Finding judge_disk(const MountEntry *mount, bool folder_exists) {
           mount_fix + ", unless the frames are meant to live there"};
 }
 
-void check_frame_folder(const std::string &dir) {
-  const int dir_fd = open_folder(dir);
+void check_frame_folder(const std::string &dir, Findings &out) {
+  const int dir_fd = open_folder(dir, out);
   if (dir_fd == -1)
     return;
   std::vector<FrameVerdict> verdicts;
@@ -469,9 +471,9 @@ void check_frame_folder(const std::string &dir) {
   const auto spellings =
       missing > 0 ? other_spellings(dir) : std::map<int, std::string>{};
   if (missing == frame_count && spellings.empty())
-    report(Level::fail, area,
-           "no frame files in " + dir + " (" + all_frames() + ")",
-           "put the frames there (tools/make-frames makes them)");
+    out.add(Level::fail, area,
+            "no frame files in " + dir + " (" + all_frames() + ")",
+            "put the frames there (tools/make-frames makes them)");
   else
     for (int number = 0; number < frame_count; ++number) {
       const auto spelling = spellings.find(number);
@@ -479,23 +481,25 @@ void check_frame_folder(const std::string &dir) {
           spelling != spellings.end() && !verdicts[number].reasons.empty() &&
           verdicts[number].reasons[0].fault == FrameFault::missing;
       if (verdicts[number].level() != Level::ok)
-        report(frame_finding(frame_name(number), verdicts[number],
-                             named ? spelling->second : ""));
+        out.add(frame_finding(frame_name(number), verdicts[number],
+                              named ? spelling->second : ""));
     }
-  report_summary(good, worst);
+  report_summary(good, worst, out);
 }
 
-void check_board_frames() {
+void check_board_frames(Findings &out) {
   std::string text;
   struct stat info;
   const std::string dir = frame_dir();
   const bool folder_exists = stat(dir.c_str(), &info) == 0;
   if (read_small_file("/proc/mounts", text, 1 << 20)) {
     const auto mounts = parse_mounts(text);
-    report(judge_disk(mount_holding(mounts, dir), folder_exists));
+    out.add(judge_disk(mount_holding(mounts, dir), folder_exists));
   } else {
-    report(Level::fail, area, "cannot read /proc/mounts: " + error_text(errno),
-           "mount /proc (mount -t proc proc /proc)");
+    out.add(Level::fail, area, "cannot read /proc/mounts: " + error_text(errno),
+            "mount /proc (mount -t proc proc /proc)");
   }
-  check_frame_folder(dir);
+  check_frame_folder(dir, out);
 }
+
+} // namespace frame_check

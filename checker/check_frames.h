@@ -8,6 +8,8 @@
 
 #include "findings.h"
 
+namespace frame_check {
+
 // What is wrong with a frame, for choosing the fix.
 enum class FrameFault {
   missing,
@@ -60,6 +62,8 @@ const MountEntry *mount_holding(const std::vector<MountEntry> &mounts,
 Finding judge_disk(const MountEntry *mount, bool folder_exists);
 
 // Checks every frame in `dir`, one line per bad frame and a summary.
-void check_frame_folder(const std::string &dir);
+void check_frame_folder(const std::string &dir, Findings &out);
 // The board's frames: the disk, the folder and every frame.
-void check_board_frames();
+void check_board_frames(Findings &out);
+
+} // namespace frame_check

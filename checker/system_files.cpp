@@ -11,6 +11,8 @@
 
 #include "findings.h"
 
+namespace frame_check {
+
 namespace {
 
 bool all_digits(const char *text) {
@@ -233,3 +235,5 @@ Holders holders_of(const struct stat &target) {
   }
   return holders;
 }
+
+} // namespace frame_check

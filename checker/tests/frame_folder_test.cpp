@@ -8,6 +8,8 @@
 #include "check_frames.h"
 #include "checker_test_support.h"
 
+using namespace frame_check;
+
 namespace {
 
 // A complete 800 x 480 frame without writing its pixels: the header, then
@@ -60,7 +62,7 @@ TEST(FrameFiles, WhateverStandsInTheFolderGivesOneReasonAndNeverBlocks) {
 TEST(FrameFolder, AllGoodGivesOnlyTheSummary) {
   ScratchFolder folder;
   write_all_frames(folder);
-  EXPECT_EQ(printed_lines([&] { check_frame_folder(folder.path()); }),
+  EXPECT_EQ(lines_after(check_frame_folder, folder.path()),
             std::vector<std::string>{"ok   frames: 82 of 82 frames ok"});
 }
 
@@ -73,7 +75,7 @@ TEST(FrameFolder, NamesEachBadFrameOnItsOwnLine) {
             0);
   folder.write("Frame7.bmp", byte_formats::bmp_header(640, 480));
   ASSERT_EQ(truncate(folder.file("Frame7.bmp").c_str(), 54 + 640 * 480 * 3), 0);
-  const auto lines = printed_lines([&] { check_frame_folder(folder.path()); });
+  const auto lines = lines_after(check_frame_folder, folder.path());
   const std::vector<std::string> expected = {
       "warn frames: Frame7.bmp: 640 × 480 pixels (the rest of the screen "
       "keeps the previous frame); fix: scale it to 800 × 480 "
@@ -89,19 +91,19 @@ TEST(FrameFolder, NamesEachBadFrameOnItsOwnLine) {
 
 TEST(FrameFolder, AnEmptyOrMissingFolderIsOneLine) {
   ScratchFolder folder;
-  EXPECT_EQ(printed_lines([&] { check_frame_folder(folder.path()); }),
+  EXPECT_EQ(lines_after(check_frame_folder, folder.path()),
             (std::vector<std::string>{
                 "FAIL frames: no frame files in " + folder.path() +
                     " (Frame0.bmp ... Frame81.bmp); fix: put the frames there "
                     "(tools/make-frames makes them)",
                 "FAIL frames: 0 of 82 frames ok; fix: see the lines above"}));
   const std::string gone = folder.file("gone");
-  EXPECT_EQ(printed_lines([&] { check_frame_folder(gone); }),
+  EXPECT_EQ(lines_after(check_frame_folder, gone),
             std::vector<std::string>{
                 "FAIL frames: no folder " + gone +
                 "; fix: put Frame0.bmp ... Frame81.bmp in the folder " + gone});
   folder.write("file", {});
-  EXPECT_EQ(printed_lines([&] { check_frame_folder(folder.file("file")); }),
+  EXPECT_EQ(lines_after(check_frame_folder, folder.file("file")),
             std::vector<std::string>{
                 "FAIL frames: " + folder.file("file") +
                 " is not a folder: it is a regular file; fix: make it the "

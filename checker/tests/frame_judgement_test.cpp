@@ -5,6 +5,8 @@
 #include "byte_formats.h"
 #include "check_frames.h"
 
+using namespace frame_check;
+
 using byte_formats::BmpLayout;
 using byte_formats::Bytes;
 

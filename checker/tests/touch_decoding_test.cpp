@@ -9,6 +9,8 @@
 #include "check_touch.h"
 #include "checker_test_support.h"
 
+using namespace frame_check;
+
 namespace {
 
 Bits bits_of(std::initializer_list<unsigned> set) {
@@ -206,8 +208,9 @@ struct RecordPipe {
 };
 
 Finding watched(RecordPipe &pipe, std::vector<std::string> &lines) {
-  TouchWatch watch;
-  lines = printed_lines([&] { watch = watch_touch(pipe.ends[0], 200); });
+  Findings found;
+  const TouchWatch watch = watch_touch(pipe.ends[0], 200, found);
+  lines = lines_of(found);
   return judge_watch(watch, 10);
 }
 
