@@ -34,7 +34,6 @@ std::string frame_dir() {
 
 const char *name_format() { return std::strrchr(frame_path_format, '/') + 1; }
 
-const char *const refused = " (the player refuses it: \"bad size !\")";
 const char *const garbled = " (the picture will be garbled)";
 
 std::uint32_t le_u32(const unsigned char *bytes) {
@@ -129,7 +128,7 @@ bool judge_refused(int width, int height, FrameVerdict &verdict) {
            " MiB";
   if (!text.empty())
     verdict.reasons.push_back(
-        {Level::fail, FrameFault::format, text + refused});
+        {Level::fail, FrameFault::format, text + refused_by_player()});
   return !text.empty();
 }
 
@@ -286,6 +285,19 @@ void report_summary(int good, Level worst, Findings &out) {
 
 } // namespace
 
+std::string player_prints(const char *line) {
+  return std::string(" (the player prints \"") + line + "\")";
+}
+
+std::string refused_by_player() {
+  return std::string(" (the player refuses it: \"") + bad_size_line + "\")";
+}
+
+std::string missing_frame_text() {
+  return std::string("missing (the player prints \"") + open_failed_line +
+         "\" and keeps the previous frame)";
+}
+
 Level FrameVerdict::level() const {
   Level worst = Level::ok;
   for (const auto &reason : reasons)
@@ -297,11 +309,10 @@ FrameVerdict judge_frame_header(const unsigned char *header, std::size_t got,
                                 long long file_size) {
   FrameVerdict verdict;
   if (got < pixel_data_offset) {
-    verdict.reasons.push_back(
-        {Level::fail, FrameFault::cut_short,
-         "only " + std::to_string(file_size) +
-             " bytes: its headers are cut short (the player prints \"read "
-             "failed !\")"});
+    verdict.reasons.push_back({Level::fail, FrameFault::cut_short,
+                               "only " + std::to_string(file_size) +
+                                   " bytes: its headers are cut short" +
+                                   player_prints(read_failed_line)});
     return verdict;
   }
   if (header[0] != 'B' || header[1] != 'M') {
@@ -330,10 +341,9 @@ FrameVerdict check_frame_file(int dir_fd, const std::string &name) {
     const bool missing = errno == ENOENT;
     verdict.reasons.push_back(
         {Level::fail, missing ? FrameFault::missing : FrameFault::unreadable,
-         missing ? "missing (the player prints \"open failed !\" and keeps "
-                   "the previous frame)"
+         missing ? missing_frame_text()
                  : "cannot be opened: " + error_text(errno) +
-                       " (the player prints \"open failed !\")"});
+                       player_prints(open_failed_line)});
     return verdict;
   }
   struct stat info;

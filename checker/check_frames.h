@@ -32,6 +32,14 @@ struct FrameVerdict {
   Level level() const;
 };
 
+// How a frame's reason quotes the player: " (the player prints \"LINE\")"
+// for one of its plain lines (open_failed_line, read_failed_line).
+std::string player_prints(const char *line);
+// The same for a size the player refuses (bad_size_line).
+std::string refused_by_player();
+// The reason of a frame that is not in the folder.
+std::string missing_frame_text();
+
 // Judges a frame from its first `got` bytes (the player reads the first
 // pixel_data_offset of them as headers) and the file's size.
 FrameVerdict judge_frame_header(const unsigned char *header, std::size_t got,

@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "player_lines.h"
 #include "system_files.h"
 
 namespace frame_check {
@@ -289,9 +290,11 @@ std::vector<Finding> judge_touchscreen(const std::string &path,
   const std::string named_path = path + " is \"" + device.name + "\"";
   if (classify_input(device) == InputKind::touch_without_position)
     return {{Level::warn, area,
-             named_path + ", a touchscreen with BTN_TOUCH but no ABS_X and "
-                          "ABS_Y: touches start and stop playback, but the "
-                          "log prints get_xy:(0,0)",
+             named_path +
+                 ", a touchscreen with BTN_TOUCH but no ABS_X and "
+                 "ABS_Y: touches start and stop playback, but the "
+                 "log prints " +
+                 player_lines::quoted(player_lines::position_line(0, 0)),
              "nothing to do for playback"}};
   return {
       ok_finding(area, named_path +
@@ -327,8 +330,8 @@ std::string act_on_record(const input_event &event, TouchWatch &watch) {
   if (touch_key &&
       (event.value == touch_pressed || event.value == touch_released)) {
     ++watch.acted;
-    const std::string line = "get_xy:(" + std::to_string(watch.last.x) + "," +
-                             std::to_string(watch.last.y) + ")";
+    const std::string line = player_lines::quoted(
+        player_lines::position_line(watch.last.x, watch.last.y));
     if (event.value == touch_pressed) {
       if (!watch.touched)
         watch.touch_line = line;

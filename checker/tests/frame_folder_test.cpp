@@ -47,13 +47,12 @@ TEST(FrameFiles, WhateverStandsInTheFolderGivesOneReasonAndNeverBlocks) {
   EXPECT_EQ(first_reason(folder, "Frame1.bmp"), "not a file: it is a FIFO");
   EXPECT_EQ(first_reason(folder, "Frame2.bmp"), "not a file: it is a folder");
   EXPECT_EQ(first_reason(folder, "Frame3.bmp"),
-            "only 0 bytes: its headers are cut short (the player prints "
-            "\"read failed !\")");
+            "only 0 bytes: its headers are cut short" +
+                player_prints(read_failed_line));
   EXPECT_EQ(first_reason(folder, "Frame4.bmp"),
-            "cannot be opened: Too many levels of symbolic links (the player "
-            "prints \"open failed !\")");
-  const std::string missing = "missing (the player prints \"open failed !\" "
-                              "and keeps the previous frame)";
+            "cannot be opened: Too many levels of symbolic links" +
+                player_prints(open_failed_line));
+  const std::string missing = missing_frame_text();
   EXPECT_EQ(first_reason(folder, "Frame5.bmp"), missing);
   EXPECT_EQ(first_reason(folder, "Frame6.bmp"), "ok"); // links are followed
   EXPECT_EQ(first_reason(folder, "Frame7.bmp"), missing);
@@ -80,11 +79,10 @@ TEST(FrameFolder, NamesEachBadFrameOnItsOwnLine) {
       "warn frames: Frame7.bmp: 640 × 480 pixels (the rest of the screen "
       "keeps the previous frame); fix: scale it to 800 × 480 "
       "(tools/make-frames does)",
-      "FAIL frames: Frame33.bmp: missing (the player prints \"open failed !\" "
-      "and keeps the previous frame); fix: copy Frame33.bmp into the folder",
-      "FAIL frames: Frame40.bmp: missing (the player prints \"open failed !\" "
-      "and keeps the previous frame); there is frame040.BMP; fix: rename "
-      "frame040.BMP to Frame40.bmp",
+      "FAIL frames: Frame33.bmp: " + missing_frame_text() +
+          "; fix: copy Frame33.bmp into the folder",
+      "FAIL frames: Frame40.bmp: " + missing_frame_text() +
+          "; there is frame040.BMP; fix: rename frame040.BMP to Frame40.bmp",
       "FAIL frames: 79 of 82 frames ok; fix: see the lines above"};
   EXPECT_EQ(lines, expected);
 }

@@ -8,8 +8,11 @@
 
 #include "check_touch.h"
 #include "checker_test_support.h"
+#include "player_lines.h"
 
 using namespace frame_check;
+using player_lines::position_line;
+using player_lines::quoted;
 
 namespace {
 
@@ -110,7 +113,8 @@ TEST(TouchFindings, RangesSayWhatTheLogWillPrint) {
       "/dev/input/event0", device("keys", {EV_KEY}, {BTN_TOUCH}, {}));
   ASSERT_EQ(no_position.size(), 1u);
   EXPECT_EQ(no_position[0].level, Level::warn);
-  EXPECT_NE(no_position[0].text.find("get_xy:(0,0)"), std::string::npos);
+  EXPECT_NE(no_position[0].text.find(quoted(position_line(0, 0))),
+            std::string::npos);
 }
 
 TEST(TouchFindings, AnUnusableDeviceNamesTheTouchscreenToUseOrTheReason) {
@@ -152,9 +156,10 @@ input_event record(std::uint16_t type, std::uint16_t code, int value) {
 } // namespace
 
 TEST(TouchRecords, AreActedOnAsThePlayerDoes) {
-  const std::pair<input_event, const char *> records[] = {
-      {record(EV_KEY, BTN_TOUCH, 1),
-       "BTN_TOUCH 1: the player prints get_xy:(0,0) and starts playing"},
+  const std::pair<input_event, std::string> records[] = {
+      {record(EV_KEY, BTN_TOUCH, 1), "BTN_TOUCH 1: the player prints " +
+                                         quoted(position_line(0, 0)) +
+                                         " and starts playing"},
       {record(EV_ABS, ABS_X, 512), "ABS_X 512: x = 400"},
       {record(EV_ABS, ABS_Y, 300), "ABS_Y 300: y = 240"},
       {record(EV_SYN, SYN_REPORT, 0), ""},
@@ -162,15 +167,16 @@ TEST(TouchRecords, AreActedOnAsThePlayerDoes) {
       {record(EV_KEY, BTN_TOUCH, 2), ""},
       {record(EV_KEY, BTN_LEFT, 1), ""},
       {record(EV_ABS, ABS_X, -1), "ABS_X -1: x = 0"},
-      {record(EV_KEY, BTN_TOUCH, 0),
-       "BTN_TOUCH 0: the player prints get_xy:(0,240) and stops"},
+      {record(EV_KEY, BTN_TOUCH, 0), "BTN_TOUCH 0: the player prints " +
+                                         quoted(position_line(0, 240)) +
+                                         " and stops"},
   };
   TouchWatch watch;
   for (const auto &[event, line] : records)
     EXPECT_EQ(act_on_record(event, watch), line);
   EXPECT_TRUE(watch.touched);
   EXPECT_TRUE(watch.released);
-  EXPECT_EQ(watch.touch_line, "get_xy:(0,0)");
+  EXPECT_EQ(watch.touch_line, quoted(position_line(0, 0)));
   EXPECT_EQ(watch.acted, 5);
   EXPECT_EQ(watch.ignored, 4);
   EXPECT_EQ(watch.ignored_names,
@@ -224,17 +230,18 @@ TEST(TouchWatching, ATouchAndReleaseInPiecesEndTheWaitAtOnce) {
             sizeof(input_event) + 5);
   std::vector<std::string> lines;
   const Finding finding = watched(pipe, lines);
+  const std::string corner = quoted(position_line(799, 479));
   EXPECT_EQ(format_finding(finding),
             "ok   touch: a touch and a release arrived: the player would "
-            "print get_xy:(799,479), start playback and stop it again (it "
-            "ignores EV_SYN)");
-  EXPECT_EQ(lines,
-            (std::vector<std::string>{
-                "     ABS_X 1023: x = 799", "     ABS_Y 599: y = 479",
-                "     BTN_TOUCH 1: the player prints get_xy:(799,479) and "
-                "starts playing",
-                "     BTN_TOUCH 0: the player prints get_xy:(799,479) and "
-                "stops"}));
+            "print " +
+                corner +
+                ", start playback and stop it again (it ignores EV_SYN)");
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "     ABS_X 1023: x = 799", "     ABS_Y 599: y = 479",
+                       "     BTN_TOUCH 1: the player prints " + corner +
+                           " and starts playing",
+                       "     BTN_TOUCH 0: the player prints " + corner +
+                           " and stops"}));
 }
 
 TEST(TouchWatching, EveryWayOfNotGettingATouchIsAFailure) {

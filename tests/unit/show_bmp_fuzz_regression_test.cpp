@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "player_lines.h"
 #include "show_bmp.h"
 #include "test_support.h"
 
@@ -29,7 +30,8 @@ TEST(FuzzRegression, NegativeWidthAndHeightAreRefusedWithoutOverflow) {
   CaptureStdout();
   const int result = show(0, 0, file.path());
   EXPECT_EQ(GetCapturedStdout(),
-            "图像宽度：-1920103027 , 高度：-1920103027 \nbad size !\n");
+            player_lines::size_line(-1920103027, -1920103027) +
+                player_lines::line(bad_size_line));
   EXPECT_EQ(result, -1);
   EXPECT_TRUE(screen.all_untouched());
 

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "player_lines.h"
 #include "show_bmp.h"
 #include "test_support.h"
 
@@ -99,10 +100,8 @@ testing::AssertionResult shows_file(const FakeScreen &screen, const Bytes &file,
 }
 
 std::string expected_lines(int width, int height, std::size_t got) {
-  char line[128];
-  std::snprintf(line, sizeof line, "图像宽度：%d , 高度：%d \nret = %zu\n",
-                width, height, got);
-  return line;
+  return player_lines::size_line(width, height) +
+         player_lines::pixels_read_line(static_cast<int>(got));
 }
 
 // Runs show with the spy installed; returns what it printed.

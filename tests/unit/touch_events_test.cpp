@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "player_lines.h"
 #include "touch.h"
 
+using player_lines::position_line;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
@@ -60,7 +62,7 @@ TEST(TouchEvents, TouchAndReleasePrintThePositionAndDriveTheFlag) {
   flag = 0;
   TouchPosition last;
   // A touch before any position reports 0,0.
-  EXPECT_EQ(handle_all({{EV_KEY, BTN_TOUCH, 1}}, last), "get_xy:(0,0)\n");
+  EXPECT_EQ(handle_all({{EV_KEY, BTN_TOUCH, 1}}, last), position_line(0, 0));
   EXPECT_EQ(flag, 1);
 
   EXPECT_EQ(handle_all({{EV_ABS, ABS_X, 1023},
@@ -68,7 +70,7 @@ TEST(TouchEvents, TouchAndReleasePrintThePositionAndDriveTheFlag) {
                         {EV_SYN, SYN_REPORT, 0},
                         {EV_KEY, BTN_TOUCH, 0}},
                        last),
-            "get_xy:(799,479)\n");
+            position_line(799, 479));
   EXPECT_EQ(flag, 0);
 
   // The position is kept across touches; a repeated touch prints again.
@@ -76,7 +78,7 @@ TEST(TouchEvents, TouchAndReleasePrintThePositionAndDriveTheFlag) {
                         {EV_KEY, BTN_TOUCH, 1},
                         {EV_KEY, BTN_TOUCH, 1}},
                        last),
-            "get_xy:(400,479)\nget_xy:(400,479)\n");
+            position_line(400, 479) + position_line(400, 479));
   EXPECT_EQ(flag, 1);
 }
 
