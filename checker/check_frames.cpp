@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "byte_io.h"
 #include "main.h"
 #include "show_bmp.h"
 #include "system_files.h"
@@ -35,19 +36,6 @@ std::string frame_dir() {
 const char *name_format() { return std::strrchr(frame_path_format, '/') + 1; }
 
 const char *const garbled = " (the picture will be garbled)";
-
-std::uint32_t le_u32(const unsigned char *bytes) {
-  return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-         std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
-}
-
-std::uint16_t le_u16(const unsigned char *bytes) {
-  return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-std::int32_t le_i32(const unsigned char *bytes) {
-  return static_cast<std::int32_t>(le_u32(bytes));
-}
 
 std::string pixels(long long width, long long height) {
   return std::to_string(width) + " × " + std::to_string(height);
@@ -83,9 +71,9 @@ std::string compression_name(std::uint32_t compression) {
 // Where the player's fixed reading position lands in this file, and how
 // its pixels are stored; true when they are stored as the player reads.
 bool judge_layout(const unsigned char *header, FrameVerdict &verdict) {
-  const std::uint32_t info_size = le_u32(header + bmp_info_size_at);
+  const std::uint32_t info_size = byte_io::le32(header + bmp_info_size_at);
   const long long shift =
-      static_cast<long long>(le_u32(header + bmp_data_offset_at)) -
+      static_cast<long long>(byte_io::le32(header + bmp_data_offset_at)) -
       static_cast<long long>(pixel_data_offset);
   const std::string shifted = " (the picture will be shifted by " +
                               std::to_string(std::llabs(shift)) + " bytes)";
@@ -98,8 +86,8 @@ bool judge_layout(const unsigned char *header, FrameVerdict &verdict) {
         {Level::fail, FrameFault::format,
          "pixels at byte " + std::to_string(pixel_data_offset + shift) +
              ", not " + std::to_string(pixel_data_offset) + shifted});
-  const std::uint16_t bits = le_u16(header + bmp_bit_count_at);
-  const std::uint32_t compression = le_u32(header + bmp_compression_at);
+  const std::uint16_t bits = byte_io::le16(header + bmp_bit_count_at);
+  const std::uint32_t compression = byte_io::le32(header + bmp_compression_at);
   if (bits != bits_per_pixel)
     verdict.reasons.push_back(
         {Level::fail, FrameFault::format,
@@ -201,23 +189,6 @@ std::string fix_for(FrameFault fault, const std::string &name,
          std::to_string(info_header_bytes) +
          "-byte info header and rows bottom-up (tools/make-frames writes "
          "such frames)";
-}
-
-bool read_header(int fd, unsigned char *header, std::size_t size,
-                 std::size_t &got) {
-  got = 0;
-  while (got < size) {
-    const ssize_t part =
-        pread(fd, header + got, size - got, static_cast<off_t>(got));
-    if (part == -1 && errno == EINTR)
-      continue;
-    if (part == -1)
-      return false;
-    if (part == 0)
-      break;
-    got += static_cast<std::size_t>(part);
-  }
-  return true;
 }
 
 // Numbers of frames that are missing, each with a file that looks meant
@@ -323,8 +294,8 @@ FrameVerdict judge_frame_header(const unsigned char *header, std::size_t got,
   // Another pixel format gives another file size: only a frame stored as
   // the player reads it can be judged cut short.
   const bool plain_pixels = judge_layout(header, verdict);
-  const int width = le_i32(header + bmp_width_at);
-  const int height = le_i32(header + bmp_height_at);
+  const int width = byte_io::le32_signed(header + bmp_width_at);
+  const int height = byte_io::le32_signed(header + bmp_height_at);
   if (judge_refused(width, height, verdict))
     return verdict;
   judge_size(width, height, verdict);
@@ -348,7 +319,7 @@ FrameVerdict check_frame_file(int dir_fd, const std::string &name) {
   }
   struct stat info;
   unsigned char header[pixel_data_offset];
-  std::size_t got = 0;
+  ssize_t got = 0;
   if (fstat(fd, &info) == -1)
     verdict.reasons.push_back({Level::fail, FrameFault::unreadable,
                                "cannot be read: " + error_text(errno)});
@@ -356,11 +327,12 @@ FrameVerdict check_frame_file(int dir_fd, const std::string &name) {
     verdict.reasons.push_back(
         {Level::fail, FrameFault::not_a_file,
          "not a file: it is " + describe_file_type(info)});
-  else if (!read_header(fd, header, sizeof header, got))
+  else if ((got = byte_io::pread_all(fd, header, sizeof header, 0)) == -1)
     verdict.reasons.push_back({Level::fail, FrameFault::unreadable,
                                "cannot be read: " + error_text(errno)});
   else
-    verdict = judge_frame_header(header, got, info.st_size);
+    verdict =
+        judge_frame_header(header, static_cast<std::size_t>(got), info.st_size);
   close(fd);
   return verdict;
 }

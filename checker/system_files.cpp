@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "byte_io.h"
 #include "findings.h"
 
 namespace frame_check {
@@ -74,12 +75,9 @@ bool read_small_file(const std::string &path, std::string &text,
   char chunk[1024];
   ssize_t got = 0;
   while (text.size() < limit &&
-         (got = read(fd, chunk, std::min(sizeof chunk, limit - text.size()))) !=
-             0) {
-    if (got == -1 && errno == EINTR)
-      continue;
-    if (got == -1)
-      break;
+         (got = byte_io::retry_interrupted([&] {
+            return read(fd, chunk, std::min(sizeof chunk, limit - text.size()));
+          })) > 0) {
     text.append(chunk, static_cast<std::size_t>(got));
   }
   const int error = errno;

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "byte_formats.h"
+#include "byte_io.h"
 
 namespace {
 
@@ -31,8 +32,7 @@ bool emit(int fd, int type, int code, int value) {
   byte_formats::append_input_record(record, sizeof(input_event),
                                     static_cast<std::uint16_t>(type),
                                     static_cast<std::uint16_t>(code), value);
-  return write(fd, record.data(), record.size()) ==
-         static_cast<ssize_t>(record.size());
+  return byte_io::write_all(fd, record.data(), record.size());
 }
 
 bool setup_axis(int fd, int code, int maximum) {
