@@ -20,11 +20,13 @@
 
 #include "byte_formats.h"
 #include "byte_io.h"
+#include "touch.h"
 
 namespace {
 
-constexpr int panel_max_x = 1023;
-constexpr int panel_max_y = 599;
+// The panel the player scales from (touch.h).
+constexpr int panel_max_x = panel_width - 1;
+constexpr int panel_max_y = panel_height - 1;
 constexpr char device_name[] = "vm-touch";
 
 bool emit(int fd, int type, int code, int value) {
