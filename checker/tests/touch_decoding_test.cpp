@@ -11,10 +11,13 @@
 #include "player_lines.h"
 
 using namespace frame_check;
-using player_lines::position_line;
-using player_lines::quoted;
 
 namespace {
+
+// The player's position line for (x, y), as the check quotes it.
+std::string position(int x, int y) {
+  return player_lines::quoted(player_lines::position_line(x, y));
+}
 
 Bits bits_of(std::initializer_list<unsigned> set) {
   constexpr unsigned per_long = sizeof(unsigned long) * CHAR_BIT;
@@ -113,8 +116,7 @@ TEST(TouchFindings, RangesSayWhatTheLogWillPrint) {
       "/dev/input/event0", device("keys", {EV_KEY}, {BTN_TOUCH}, {}));
   ASSERT_EQ(no_position.size(), 1u);
   EXPECT_EQ(no_position[0].level, Level::warn);
-  EXPECT_NE(no_position[0].text.find(quoted(position_line(0, 0))),
-            std::string::npos);
+  EXPECT_NE(no_position[0].text.find(position(0, 0)), std::string::npos);
 }
 
 TEST(TouchFindings, AnUnusableDeviceNamesTheTouchscreenToUseOrTheReason) {
@@ -158,7 +160,7 @@ input_event record(std::uint16_t type, std::uint16_t code, int value) {
 TEST(TouchRecords, AreActedOnAsThePlayerDoes) {
   const std::pair<input_event, std::string> records[] = {
       {record(EV_KEY, BTN_TOUCH, 1), "BTN_TOUCH 1: the player prints " +
-                                         quoted(position_line(0, 0)) +
+                                         position(0, 0) +
                                          " and starts playing"},
       {record(EV_ABS, ABS_X, 512), "ABS_X 512: x = 400"},
       {record(EV_ABS, ABS_Y, 300), "ABS_Y 300: y = 240"},
@@ -167,16 +169,15 @@ TEST(TouchRecords, AreActedOnAsThePlayerDoes) {
       {record(EV_KEY, BTN_TOUCH, 2), ""},
       {record(EV_KEY, BTN_LEFT, 1), ""},
       {record(EV_ABS, ABS_X, -1), "ABS_X -1: x = 0"},
-      {record(EV_KEY, BTN_TOUCH, 0), "BTN_TOUCH 0: the player prints " +
-                                         quoted(position_line(0, 240)) +
-                                         " and stops"},
+      {record(EV_KEY, BTN_TOUCH, 0),
+       "BTN_TOUCH 0: the player prints " + position(0, 240) + " and stops"},
   };
   TouchWatch watch;
   for (const auto &[event, line] : records)
     EXPECT_EQ(act_on_record(event, watch), line);
   EXPECT_TRUE(watch.touched);
   EXPECT_TRUE(watch.released);
-  EXPECT_EQ(watch.touch_line, quoted(position_line(0, 0)));
+  EXPECT_EQ(watch.touch_line, position(0, 0));
   EXPECT_EQ(watch.acted, 5);
   EXPECT_EQ(watch.ignored, 4);
   EXPECT_EQ(watch.ignored_names,
@@ -230,7 +231,7 @@ TEST(TouchWatching, ATouchAndReleaseInPiecesEndTheWaitAtOnce) {
             sizeof(input_event) + 5);
   std::vector<std::string> lines;
   const Finding finding = watched(pipe, lines);
-  const std::string corner = quoted(position_line(799, 479));
+  const std::string corner = position(799, 479);
   EXPECT_EQ(format_finding(finding),
             "ok   touch: a touch and a release arrived: the player would "
             "print " +
