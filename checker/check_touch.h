@@ -54,13 +54,13 @@ Finding judge_not_touchscreen(const std::string &path,
 
 // --touch: what arrived while waiting, as the player would act on it.
 struct TouchWatch {
-  TouchPosition last;                     // as the player's reader keeps it
-  std::string touch_line;                 // the get_xy line of the first touch
-  bool touched = false;                   // a BTN_TOUCH 1 arrived
-  bool released = false;                  // and a BTN_TOUCH 0 after it
-  bool vanished = false;                  // the device ended or failed
-  int acted = 0;                          // records the player acts on
-  int ignored = 0;                        // records it ignores
+  TouchPosition last;     // as the player's reader keeps it
+  std::string touch_line; // the position line of the first touch
+  bool touched = false;   // a BTN_TOUCH 1 arrived
+  bool released = false;  // and a BTN_TOUCH 0 after it
+  bool vanished = false;  // the device ended or failed
+  int acted = 0;          // records the player acts on
+  int ignored = 0;        // records it ignores
   std::vector<std::string> ignored_names; // each kind once
 };
 
