@@ -126,7 +126,7 @@ std::string with_values(const LineName &name, const std::string &rest) {
     return kind_prefix(name) + rest;
   const std::string format = name.text;
   auto values = numbers(rest, std::count(format.begin(), format.end(), '%'));
-  values.resize(2);
+  values.resize(2); // no line has more values
   char line[256];
   std::snprintf(line, sizeof line, name.text, int(values[0]), int(values[1]));
   return std::string(line, std::strcspn(line, "\n"));
@@ -330,31 +330,30 @@ void step_settle(Rig &rig, std::string &rest) {
 
 // ---- output steps
 
-void step_expect_line(Rig &rig, std::string &rest) {
+// The first unmatched line that is LINE; with `next`, the very next one.
+void expect_line(Rig &rig, std::string &rest, bool next) {
   const std::string text = take_line(rest);
   wait_or_fail(rig, [&](std::string &seen) {
     const auto lines = lines_of(rig);
-    for (std::size_t i = rig.line_cursor; i < lines.size(); ++i)
+    for (std::size_t i = rig.line_cursor; i < lines.size(); ++i) {
       if (lines[i].text == text) {
         rig.line_cursor = i + 1;
         return true;
       }
-    seen = "not printed";
+      if (next)
+        throw StepError{"the next line is '" + lines[i].text + "'"};
+    }
+    seen = next ? "no further line" : "not printed";
     return false;
   });
 }
 
-// The very next line not yet matched must be LINE.
+void step_expect_line(Rig &rig, std::string &rest) {
+  expect_line(rig, rest, false);
+}
+
 void step_expect_next_line(Rig &rig, std::string &rest) {
-  const std::string text = take_line(rest);
-  wait_or_fail(rig, [&](std::string &seen) {
-    seen = "no further line";
-    return lines_of(rig).size() > rig.line_cursor;
-  });
-  const std::string next = lines_of(rig)[rig.line_cursor].text;
-  if (next != text)
-    throw StepError{"the next line is '" + next + "'"};
-  ++rig.line_cursor;
+  expect_line(rig, rest, true);
 }
 
 // wait-count KIND N: at least N lines so far are of KIND; with +N, N more
@@ -548,7 +547,7 @@ int signal_number(const std::string &name) {
 }
 
 void step_kill(Rig &rig, std::string &rest) {
-  const std::string name = trim(rest).empty() ? "KILL" : trim(rest);
+  const std::string name = rest.empty() ? "KILL" : rest;
   if (!signal_player(rig.player, signal_number(name)))
     throw StepError{"the player has already ended"};
 }
