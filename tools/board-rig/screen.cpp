@@ -32,10 +32,12 @@ std::string layer_name(int content) {
 // board's mounts hide.
 pid_t spawn_ffmpeg(const std::vector<std::string> &output_args, int fps,
                    int dir_fd, int &input_fd) {
+  const std::string size =
+      std::to_string(lcd_width) + "x" + std::to_string(lcd_height);
   std::vector<std::string> args = {
-      "ffmpeg",  "-hide_banner", "-loglevel",         "error", "-nostats",
-      "-f",      "rawvideo",     "-pix_fmt",          "bgr0",  "-video_size",
-      "800x480", "-framerate",   std::to_string(fps), "-i",    "pipe:0"};
+      "ffmpeg", "-hide_banner", "-loglevel",         "error", "-nostats",
+      "-f",     "rawvideo",     "-pix_fmt",          "bgr0",  "-video_size",
+      size,     "-framerate",   std::to_string(fps), "-i",    "pipe:0"};
   args.insert(args.end(), output_args.begin(), output_args.end());
   std::vector<char *> argv;
   for (auto &arg : args)
