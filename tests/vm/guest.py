@@ -3,6 +3,7 @@ QEMU run with its QMP socket, console and touch channel, the screen as
 `frame-gen identify` names it, and the player's lines matched as
 tests/README.md's touch scripts name them."""
 
+import argparse
 import json
 import os
 import shutil
@@ -124,6 +125,15 @@ def last_drawn(lines, stripped=False):
 
 
 # ---- the guest
+
+def arguments(machines, scenarios=None):
+    """ARCH SCENARIO --frame-gen PATH, as both drivers take them."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("arch", choices=machines)
+    parser.add_argument("scenario", choices=scenarios)
+    parser.add_argument("--frame-gen", required=True)
+    return parser.parse_args()
+
 
 def qemu_missing(qemu):
     """Says so when this machine lacks the guest's QEMU (the test skips)."""

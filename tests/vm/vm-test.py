@@ -11,7 +11,6 @@ usage: vm-test.py ARCH SCENARIO --frame-gen PATH
 Exits 0 when every check holds, 1 on a failed check, 77 when QEMU is missing.
 """
 
-import argparse
 import os
 import sys
 import time
@@ -238,11 +237,7 @@ SCENARIOS.update(check_scenarios.scenarios(finish))
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("arch", choices=MACHINES)
-    parser.add_argument("scenario", choices=SCENARIOS)
-    parser.add_argument("--frame-gen", required=True)
-    args = parser.parse_args()
+    args = vm.arguments(MACHINES, SCENARIOS)
     if vm.qemu_missing(MACHINES[args.arch]["qemu"]):
         return vm.SKIP
     run, initrd, *append = SCENARIOS[args.scenario]

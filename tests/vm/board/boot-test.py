@@ -19,7 +19,6 @@ A scenario is a touch script (tests/README.md, "Touch scripts"); the
 steps that only booted boards have are in tests/vm/README.md.
 """
 
-import argparse
 import difflib
 import os
 import re
@@ -601,11 +600,7 @@ class Scenario:
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("arch", choices=MACHINES)
-    parser.add_argument("scenario")
-    parser.add_argument("--frame-gen", required=True)
-    args = parser.parse_args()
+    args = vm.arguments(MACHINES)
     if vm.qemu_missing(MACHINES[args.arch]["qemu"]):
         return vm.SKIP
     workdir = vm.fresh_run_dir("boot-%s-%s" % (args.scenario, args.arch))
