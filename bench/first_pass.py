@@ -165,7 +165,7 @@ def main():
     parser.add_argument("cap", nargs="?", type=int, default=DEFAULT_CAP)
     parser.add_argument("--frame-gen", required=True)
     args = parser.parse_args()
-    if vm.qemu_missing(boot_test.MACHINES[args.arch]["qemu"]):
+    if vm.qemu_missing(args.arch):
         return 1
     workdir = vm.fresh_run_dir("first-pass-" + args.arch)
     board = Board(args.arch, args.frame_gen, workdir)

@@ -9,6 +9,8 @@ usage: player_lines.py NAME [VALUE...]   prints the line
        player_lines.py --prefix NAME     prints its text before the first
                                          value (every line of that name
                                          starts with it)
+       player_lines.py --constant HEADER NAME   prints a constant of
+                                         src/HEADER (text or number)
 """
 
 import os
@@ -102,6 +104,8 @@ def screen_position(x, y):
 def main(args):
     if len(args) == 2 and args[0] == "--prefix":
         print(prefix(args[1]))
+    elif len(args) == 3 and args[0] == "--constant":
+        print(constant(args[1], args[2]))
     elif args and not args[0].startswith("-"):
         print(line(*args))
     else:

@@ -20,6 +20,27 @@ import player_lines  # noqa: E402
 SKIP = 77
 FRAMES = player_lines.constant("main.h", "last_frame_number") + 1
 
+# The board-like machine for each architecture: its QEMU, core and screen,
+# its serial console, the kernel parameters that keep event0 free for the
+# touchscreen (no power button or PC keyboard), and how virtio devices
+# attach to it.
+MACHINES = {
+    "x86_64": {"qemu": "qemu-system-x86_64", "serial": "ttyS0",
+               "args": ["-device", "VGA,xres=800,yres=480"],
+               "append": "i8042.nokbd i8042.noaux", "virtio": "pci"},
+    "armhf": {"qemu": "qemu-system-arm", "serial": "ttyAMA0",
+              "args": ["-cpu", "cortex-a15",
+                       "-global", "virtio-mmio.force-legacy=false",
+                       "-device", "virtio-gpu-device,xres=800,yres=480"],
+              "append": "initcall_blacklist=gpio_keys_init",
+              "virtio": "device"},
+}
+# The 64-bit boards: the same machine with a 64-bit core.
+MACHINES["arm64"] = dict(
+    MACHINES["armhf"], qemu="qemu-system-aarch64",
+    args=["cortex-a53" if a == "cortex-a15" else a
+          for a in MACHINES["armhf"]["args"]])
+
 
 class CheckFailed(Exception):
     pass
@@ -135,8 +156,9 @@ def arguments(machines, scenarios=None):
     return parser.parse_args()
 
 
-def qemu_missing(qemu):
+def qemu_missing(arch):
     """Says so when this machine lacks the guest's QEMU (the test skips)."""
+    qemu = MACHINES[arch]["qemu"]
     if shutil.which(qemu) is not None:
         return False
     print("SKIP: %s is not installed" % qemu)
@@ -153,18 +175,34 @@ def fresh_run_dir(name):
 
 
 class Guest:
-    """One QEMU run. `console` is the file of the guest's console, where
-    the touch helper acknowledges; `player_log` that of the player's
-    lines."""
+    """One QEMU run of the kernel in `images`. `console` is the file of
+    the guest's console, where the touch helper acknowledges; `player_log`
+    that of the player's lines."""
 
-    def __init__(self, workdir, frame_gen, timeout, console, player_log):
+    def __init__(self, workdir, frame_gen, timeout, images, console,
+                 player_log):
         self.workdir, self.frame_gen, self.timeout = workdir, frame_gen, timeout
-        self.console, self.player_log = console, player_log
+        self.images, self.console, self.player_log = images, console, player_log
         self.line_times = []  # when each of the player's lines was seen
 
-    def launch(self, args, qmp):
+    def socket(self, name):
+        """A fresh path for QEMU's socket NAME in the run's folder."""
+        path = os.path.join(self.workdir, name + ".sock")
+        if os.path.exists(path):
+            os.unlink(path)
+        return path
+
+    def launch(self, machine, memory, initrd, append, args):
+        """Starts QEMU with the machine's devices and `args`, and QMP."""
+        qmp = self.socket("qmp")
         self.started = time.monotonic()
-        self.qemu = subprocess.Popen(args, stdin=subprocess.DEVNULL)
+        self.qemu = subprocess.Popen(
+            [machine["qemu"], "-accel", "tcg", "-m", memory, "-nodefaults",
+             "-no-user-config", "-display", "none", "-no-reboot",
+             "-kernel", os.path.join(self.images, "kernel"),
+             "-initrd", os.path.join(self.images, initrd), "-append", append,
+             "-qmp", "unix:%s,server=on,wait=off" % qmp]
+            + machine["args"] + args, stdin=subprocess.DEVNULL)
         self.qmp = connect(qmp, self.started + 10).makefile("rw")
         self.qmp_call("qmp_capabilities")
 

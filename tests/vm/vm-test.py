@@ -26,58 +26,33 @@ SIZE_LINE = line("size", 800, 480)
 DRAWN_LINE = line("drawn", 800 * 480 * 3)
 IS_SIZE, IS_DRAWN = kind("size"), kind("drawn")
 
-# The board-like machine for each architecture: where its console is, how
-# the touch channel reaches the guest, and what keeps event0 free for the
-# touchscreen.
-MACHINES = {
-    "x86_64": {
-        "qemu": "qemu-system-x86_64",
-        "args": ["-device", "VGA,xres=800,yres=480",
-                 "-serial", "unix:{touch},server=on,wait=off"],
-        "append": "console=ttyS0 i8042.nokbd i8042.noaux",
-        "timeout": 60,
-    },
-    "armhf": {
-        "qemu": "qemu-system-arm",
-        "args": ["-M", "virt", "-cpu", "cortex-a15",
-                 "-global", "virtio-mmio.force-legacy=false",
-                 "-device", "virtio-gpu-device,xres=800,yres=480",
-                 "-device", "virtio-serial-device",
-                 "-chardev", "socket,id=touch,path={touch},server=on,wait=off",
-                 "-device", "virtconsole,chardev=touch"],
-        "append": "console=ttyAMA0 initcall_blacklist=gpio_keys_init",
-        "timeout": 120,
-    },
-}
-# The 64-bit boards: the same machine with a 64-bit core.
-MACHINES["arm64"] = dict(
-    MACHINES["armhf"], qemu="qemu-system-aarch64",
-    args=["cortex-a53" if a == "cortex-a15" else a
-          for a in MACHINES["armhf"]["args"]])
-
-
 # Common kernel parameters: no blinking console cursor on the picture, a
 # quiet console for the player's lines, and no reboot on a dying init.
 APPEND = " vt.global_cursor_default=0 quiet loglevel=3 panic=-1"
 
 
+def touch_channel(machine, path):
+    """The touch helper's channel: the PC's second serial port (ttyS1),
+    the ARM boards' first virtio console (hvc0)."""
+    if machine["virtio"] == "pci":
+        return ["-serial", "unix:%s,server=on,wait=off" % path]
+    return ["-M", "virt", "-device", "virtio-serial-device",
+            "-chardev", "socket,id=touch,path=%s,server=on,wait=off" % path,
+            "-device", "virtconsole,chardev=touch"]
+
+
 def boot(arch, initrd, workdir, frame_gen, append=""):
     """A guest whose console holds both the player's lines and the touch
     helper's."""
-    machine = MACHINES[arch]
+    machine = vm.MACHINES[arch]
     console = os.path.join(workdir, "console.log")
-    guest = vm.Guest(workdir, frame_gen, machine["timeout"], console, console)
-    touch = os.path.join(workdir, "touch.sock")
-    qmp = os.path.join(workdir, "qmp.sock")
-    images = os.path.join(vm.REPO, "build", "vm", "images", arch)
-    guest.launch([machine["qemu"], "-accel", "tcg", "-m", "512", "-nodefaults",
-                  "-no-user-config", "-display", "none", "-no-reboot",
-                  "-kernel", os.path.join(images, "kernel"),
-                  "-initrd", os.path.join(images, initrd),
-                  "-append", machine["append"] + APPEND + append,
-                  "-serial", "file:" + console,
-                  "-qmp", "unix:%s,server=on,wait=off" % qmp]
-                 + [a.format(touch=touch) for a in machine["args"]], qmp)
+    guest = vm.Guest(workdir, frame_gen, 60 if arch == "x86_64" else 120,
+                     os.path.join(vm.REPO, "build", "vm", "images", arch),
+                     console, console)
+    touch = guest.socket("touch")
+    guest.launch(machine, "512", initrd, "console=%s %s%s%s" % (
+        machine["serial"], machine["append"], APPEND, append),
+        ["-serial", "file:" + console] + touch_channel(machine, touch))
     guest.touch_channel = vm.connect(touch, guest.started + 10)
     return guest
 
@@ -237,8 +212,8 @@ SCENARIOS.update(check_scenarios.scenarios(finish))
 
 
 def main():
-    args = vm.arguments(MACHINES, SCENARIOS)
-    if vm.qemu_missing(MACHINES[args.arch]["qemu"]):
+    args = vm.arguments(vm.MACHINES, SCENARIOS)
+    if vm.qemu_missing(args.arch):
         return vm.SKIP
     run, initrd, *append = SCENARIOS[args.scenario]
     workdir = vm.fresh_run_dir(args.arch + "-" + args.scenario)

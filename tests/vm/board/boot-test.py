@@ -42,31 +42,10 @@ STARTED = "S99frame-player: player started (pid "
 TIMEOUT = 60
 KERNEL_LINE = re.compile(r"^\[ *\d+\.\d+\] ")
 
-# The board for each architecture: its serial console, and the kernel
-# parameters that shape QEMU's machine like the board (no power button or
-# PC keyboard to take event0 from the touchscreen).
-MACHINES = {
-    "armhf": {
-        "qemu": "qemu-system-arm",
-        "args": ["-M", "virt,highmem=off", "-cpu", "cortex-a15",
-                 "-global", "virtio-mmio.force-legacy=false",
-                 "-device", "virtio-gpu-device,xres=800,yres=480",
-                 "-device", "virtio-serial-device"],
-        "serial": "ttyAMA0",
-        "machine": "initcall_blacklist=gpio_keys_init",
-        "disk": "virtio-blk-device",
-        "net": "virtio-net-device",
-    },
-    "x86_64": {
-        "qemu": "qemu-system-x86_64",
-        "args": ["-device", "VGA,xres=800,yres=480",
-                 "-device", "virtio-serial-pci"],
-        "serial": "ttyS0",
-        "machine": "i8042.nokbd i8042.noaux",
-        "disk": "virtio-blk-pci",
-        "net": "virtio-net-pci",
-    },
-}
+# The boards (guest.py's machines); armhf on the low memory map, where the
+# 32-bit kernel can claim the PCI host and so has USB.
+BOARDS = ("armhf", "x86_64")
+HIGHMEM_OFF = {"armhf": ["-M", "virt,highmem=off"], "x86_64": []}
 
 # A board's command line: the serial console, the kernel console on the
 # LCD (the last console named is /dev/console, as on boards whose init
@@ -115,30 +94,18 @@ class Guest(vm.Guest):
     """One boot: QEMU, its serial shell, touch channel, log copy and QMP."""
 
     def __init__(self, arch, init, workdir, frame_gen, disk, append, boot=1):
-        machine = MACHINES[arch]
+        machine = vm.MACHINES[arch]
         self.init = INITS[init]
-        self.images = os.path.join(REPO, "build", "vm", "images",
-                                   self.init["images"].format(arch=arch))
         # A reboot's files are its own: "console-2.log", ...
         name = (lambda base: base) if boot == 1 else (
             lambda base: "%s-%d" % (base, boot))
         self.log = os.path.join(workdir, name("player") + ".log")
-        super().__init__(workdir, frame_gen, TIMEOUT,
-                         os.path.join(workdir, name("console") + ".log"),
-                         self.log)
-        sockets = {name: os.path.join(workdir, name + ".sock")
-                   for name in ("serial", "touch", "qmp")}
-        for path in sockets.values():
-            if os.path.exists(path):
-                os.unlink(path)
-        kernel_append = " ".join([BOARD_APPEND.format(**machine),
-                                  machine["machine"]] + append)
-        args = [machine["qemu"], "-accel", "tcg", "-m", self.init["memory"],
-                "-nodefaults",
-                "-no-user-config", "-display", "none", "-no-reboot",
-                "-kernel", os.path.join(self.images, "kernel"),
-                "-initrd", os.path.join(self.images, "initrd"),
-                "-append", kernel_append] + machine["args"] + [
+        super().__init__(workdir, frame_gen, TIMEOUT, os.path.join(
+            REPO, "build", "vm", "images", self.init["images"].format(arch=arch)),
+            os.path.join(workdir, name("console") + ".log"), self.log)
+        sockets = {name: self.socket(name) for name in ("serial", "touch")}
+        args = HIGHMEM_OFF[arch] + [
+            "-device", "virtio-serial-" + machine["virtio"],
             "-chardev", "socket,id=serial,path=%s,server=on,wait=off"
             % sockets["serial"],
             "-serial", "chardev:serial",
@@ -147,16 +114,16 @@ class Guest(vm.Guest):
             "-device", "virtconsole,chardev=touch",
             "-chardev", "file,id=log,path=" + self.log,
             "-device", "virtconsole,chardev=log",
-            "-device", "qemu-xhci,id=usb",
-            "-qmp", "unix:%s,server=on,wait=off" % sockets["qmp"]]
+            "-device", "qemu-xhci,id=usb"]
         for image in ("frames", "no-folder"):
             args += self.disk_args(image)
         if disk != "none":
             args += ["-device", "usb-storage,drive=%s,id=udisk" % disk]
         self.ssh_port = None
         if "user" in self.init:
-            args += self.root_disk_args(machine)
-        self.launch(args, sockets["qmp"])
+            args += self.root_disk_args(machine["virtio"])
+        self.launch(machine, self.init["memory"], "initrd", " ".join(
+            [BOARD_APPEND.format(**machine), machine["append"]] + append), args)
         deadline = self.started + 10
         self.serial = vm.connect(sockets["serial"], deadline)
         # The serial port waits for its reader: copy it out as it comes.
@@ -193,7 +160,7 @@ class Guest(vm.Guest):
                 "-blockdev", "driver=raw,file=%s-file,node-name=%s"
                 % (kind, kind)]
 
-    def root_disk_args(self, machine):
+    def root_disk_args(self, virtio):
         """The run's own copy of the root disk, kept across reboots, and
         the network, with the board's SSH port on a port of the host's
         loopback."""
@@ -208,10 +175,10 @@ class Guest(vm.Guest):
         return ["-blockdev", "driver=file,filename=%s,node-name=root-file"
                 % root,
                 "-blockdev", "driver=raw,file=root-file,node-name=root",
-                "-device", machine["disk"] + ",drive=root",
+                "-device", "virtio-blk-%s,drive=root" % virtio,
                 "-netdev", "user,id=net,hostfwd=tcp:127.0.0.1:%d-:22"
                 % self.ssh_port,
-                "-device", machine["net"] + ",netdev=net"]
+                "-device", "virtio-net-%s,netdev=net" % virtio]
 
     def ssh_options(self):
         """What tools/install-board and the snapshots log in with: the
@@ -225,14 +192,15 @@ class Guest(vm.Guest):
     def login(self):
         return "%s@127.0.0.1" % self.init["user"]
 
+    def ssh(self, *words):
+        return (["ssh"] + self.ssh_options() + list(words[:-1])
+                + ["-p", str(self.ssh_port), self.login(), words[-1]])
+
     def over_ssh(self, command):
         """Runs `command` on the board as root over SSH: its output."""
         done = subprocess.run(
-            ["ssh"] + self.ssh_options() + ["-p", str(self.ssh_port),
-                                            self.login(),
-                                            self.init["as_root"] + command],
-            stdin=subprocess.DEVNULL, capture_output=True, text=True,
-            timeout=TIMEOUT * 3)
+            self.ssh(self.init["as_root"] + command), stdin=subprocess.DEVNULL,
+            capture_output=True, text=True, timeout=TIMEOUT * 3)
         check(done.returncode == 0, "ssh %s: status %d: %s"
               % (command[:40], done.returncode, done.stderr.strip()))
         return done.stdout
@@ -279,20 +247,16 @@ class Guest(vm.Guest):
         return self.wait_for(done, "no answer to %r" % command, timeout)
 
     def wait_for_shell(self):
-        self.wait_for(lambda: vm.find_line(
-            self.console_lines(), 0,
-            lambda l: self.init["shell_ready"] in l),
-            "no shell on the serial port")
+        self.wait_line(lambda l: self.init["shell_ready"] in l,
+                       source=self.console_lines,
+                       what="no shell on the serial port")
         self.shell("true")
         if self.ssh_port:
             self.wait_for(self.ssh_answers, "no SSH server answers")
 
     def ssh_answers(self):
-        done = subprocess.run(
-            ["ssh"] + self.ssh_options() + ["-o", "ConnectTimeout=5", "-p",
-                                            str(self.ssh_port), self.login(),
-                                            "true"],
-            stdin=subprocess.DEVNULL, capture_output=True)
+        done = subprocess.run(self.ssh("-o", "ConnectTimeout=5", "true"),
+                              stdin=subprocess.DEVNULL, capture_output=True)
         return True if done.returncode == 0 else None
 
 
@@ -391,10 +355,8 @@ class Scenario:
     # ---- the log
 
     def expect_log(self, matches, what):
-        guest = self.guest
-        index = guest.wait_for(lambda: vm.find_line(
-            guest.lines(), guest.log_at, matches), what)
-        guest.log_at = index + 1
+        index = self.guest.wait_line(matches, self.guest.log_at, what=what)
+        self.guest.log_at = index + 1
         return index
 
     def step_expect_line(self, rest):
@@ -432,10 +394,9 @@ class Scenario:
     def step_expect_console(self, rest):
         text, _ = take_text(rest)
         guest = self.guest
-        index = guest.wait_for(lambda: vm.find_line(
-            guest.console_lines(), guest.console_at, lambda l: text in l),
-            "no console line with %r" % text)
-        guest.console_at = index + 1
+        guest.console_at = 1 + guest.wait_line(
+            lambda l: text in l, guest.console_at, source=guest.console_lines,
+            what="no console line with %r" % text)
 
     # ---- the screen
 
@@ -600,8 +561,8 @@ class Scenario:
 
 
 def main():
-    args = vm.arguments(MACHINES)
-    if vm.qemu_missing(MACHINES[args.arch]["qemu"]):
+    args = vm.arguments(BOARDS)
+    if vm.qemu_missing(args.arch):
         return vm.SKIP
     workdir = vm.fresh_run_dir("boot-%s-%s" % (args.scenario, args.arch))
     scenario = Scenario(args.arch, os.path.join(
