@@ -20,6 +20,17 @@ need_ffmpeg() {
   command -v ffmpeg >/dev/null || skip "needs ffmpeg (tools/install-deps ffmpeg)"
 }
 
+# A line of the player's, from its headers: NAME [VALUE...], or --prefix
+# NAME for the text that all lines NAME begin with.
+player_line() {
+  python3 "$repo/tests/player_lines.py" "$@"
+}
+
+# The rig step that waits until N frames (or +N more) have been drawn.
+wait_drawn() { # N
+  printf 'wait-count "%s" %s' "$(player_line --prefix drawn)" "$1"
+}
+
 # Lines of a rig's player.log that the player printed on stdout.
 count_lines() { # LOG PREFIX
   grep -c -F -e "out $2" "$1" || true
