@@ -23,12 +23,7 @@ need_ffmpeg() {
 # A line of the player's, from its headers: NAME [VALUE...], or --prefix
 # NAME for the text that all lines NAME begin with.
 player_line() {
-  python3 "$repo/tests/player_lines.py" "$@"
-}
-
-# The rig step that waits until N frames (or +N more) have been drawn.
-wait_drawn() { # N
-  printf 'wait-count "%s" %s' "$(player_line --prefix drawn)" "$1"
+  python3 "$repo/lib/player-lines/player_lines.py" "$@"
 }
 
 # Lines of a rig's player.log that the player printed on stdout.

@@ -6,13 +6,12 @@ source "$(dirname "$0")/common.sh"
 
 unshare -m --propagation private true 2>/dev/null ||
   skip "needs root for an outer mount namespace"
-wait_step=$(wait_drawn 10)
-export rig player frames out wait_step
+export rig player frames out
 unshare -m --propagation private bash -euc '
   mount -t tmpfs outer-mnt /mnt
   ls -A /dev >"$out/dev-before"
   "$rig" --player "$player" --frames "$frames" --out "$out" --quiet \
-    "down 512 300" "$wait_step" up "settle 500" \
+    "down 512 300" "wait-count drawn 10" up "settle 500" \
     "expect-frame last-drawn"
   ls -A /dev >"$out/dev-after"
   [ -z "$(ls -A /mnt)" ] || { echo "FAILED: left in /mnt: $(ls -A /mnt)"; exit 1; }

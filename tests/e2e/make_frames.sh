@@ -18,9 +18,8 @@ frame-player-check: 0 FAIL, 0 warn, 1 ok" ] ||
 "$repo/tools/make-frames" "$out/pattern"
 passes_check "$out/pattern"
 "$rig" --player "$player" --frames "$out/pattern" --out "$out/board" \
-  --quiet 'down 512 300' "$(wait_drawn 100)" up 'settle 500' 'snap last' \
-  "expect-count \"$(player_line bad-size)\" 0" \
-  "expect-count \"$(player_line read-failed)\" 0"
+  --quiet 'down 512 300' 'wait-count drawn 100' up 'settle 500' 'snap last' \
+  'expect-count bad-size 0' 'expect-count read-failed 0'
 
 log=$out/board/player.log
 drawn=$(count_lines "$log" "$(player_line --prefix drawn)")

@@ -14,7 +14,7 @@ import time
 
 sys.dont_write_bytecode = True  # no bytecode cache in the source tree
 REPO = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path.insert(0, os.path.join(REPO, "tests"))
+sys.path.insert(0, os.path.join(REPO, "lib", "player-lines"))
 import player_lines  # noqa: E402
 
 SKIP = 77

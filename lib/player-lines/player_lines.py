@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """The player's console lines and screen geometry, read from its headers
-(src/show_bmp.h, src/touch.h) so that no test types them again. Lines are
+(src/show_bmp.h, src/touch.h) so that no test or tool types them again. Lines are
 named as in tests/README.md ("Touch scripts"): position X Y, size W H,
 drawn N, open-failed, read-failed, bad-size, touch-missing REASON,
 touch-lost REASON, touch-back.
@@ -17,7 +17,7 @@ import os
 import re
 import sys
 
-SRC = os.path.join(os.path.dirname(os.path.realpath(__file__)), "..", "src")
+SRC = os.path.join(os.path.dirname(os.path.realpath(__file__)), "..", "..", "src")
 # Line name: the header and the constant that holds its text.
 NAMES = {
     "position": ("touch.h", "position_line_format"),
