@@ -7,9 +7,6 @@
 #include "show_bmp.h"
 #include "test_support.h"
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
 namespace {
 
 std::vector<unsigned char> bytes_of(const std::string &text) {
@@ -27,9 +24,8 @@ TEST(FuzzRegression, NegativeWidthAndHeightAreRefusedWithoutOverflow) {
   ASSERT_EQ(crash.size(), 83u);
   FakeScreen screen;
   TempFile file(bytes_of(crash));
-  CaptureStdout();
-  const int result = show(0, 0, file.path());
-  EXPECT_EQ(GetCapturedStdout(),
+  int result = 0;
+  EXPECT_EQ(printed_by([&] { result = show(0, 0, file.path()); }),
             player_lines::size_line(-1920103027, -1920103027) +
                 player_lines::line(bad_size_line));
   EXPECT_EQ(result, -1);

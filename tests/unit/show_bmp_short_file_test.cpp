@@ -18,9 +18,6 @@
 #include "show_bmp.h"
 #include "test_support.h"
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
 namespace {
 
 // Watches show's reads while installed: call 0 and 1 are the two headers,
@@ -107,11 +104,10 @@ std::string expected_lines(int width, int height, std::size_t got) {
 // Runs show with the spy installed; returns what it printed.
 std::string show_spied(ReadSpy &spy, int x, int y, const char *path,
                        int &result) {
-  CaptureStdout();
   read_spy = &spy;
-  result = show(x, y, path);
+  const std::string printed = printed_by([&] { result = show(x, y, path); });
   read_spy = nullptr;
-  return GetCapturedStdout();
+  return printed;
 }
 
 } // namespace

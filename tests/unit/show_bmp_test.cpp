@@ -14,18 +14,13 @@
 #include "show_bmp.h"
 #include "test_support.h"
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
 using namespace player_lines;
 
 namespace {
 
 // Runs show on `path` and returns what it printed.
 std::string show_printing(int x, int y, const char *path, int &result) {
-  CaptureStdout();
-  result = show(x, y, path);
-  return GetCapturedStdout();
+  return printed_by([&] { result = show(x, y, path); });
 }
 
 struct DrawCase {
@@ -325,22 +320,20 @@ TEST(Show, ThousandsOfCallsLeaveNoDescriptorOpen) {
   TempFile truncated({'B', 'M', 0, 0});
   const int before = open_descriptor_count();
   ASSERT_GT(before, 0);
-  CaptureStdout();
-  for (int i = 0; i < 5000; ++i) {
+  printed_by([&] {
     const char *paths[] = {good.path(), bad_size.path(), truncated.path(),
                            "/nonexistent.bmp"};
-    show(0, 0, paths[i % 4]);
-  }
-  GetCapturedStdout();
+    for (int i = 0; i < 5000; ++i)
+      show(0, 0, paths[i % 4]);
+  });
   EXPECT_EQ(open_descriptor_count(), before);
 }
 
 TEST(InitLcd, MissingDeviceFailsWithoutAMapping) {
   if (access("/dev/fb0", F_OK) == 0)
     GTEST_SKIP() << "this machine has a framebuffer at /dev/fb0";
-  CaptureStdout();
-  EXPECT_EQ(init_lcd(), -1);
-  EXPECT_EQ(GetCapturedStdout(), line(open_failed_line));
+  EXPECT_EQ(printed_by([] { EXPECT_EQ(init_lcd(), -1); }),
+            line(open_failed_line));
   EXPECT_EQ(fd_lcd, -1);
   EXPECT_EQ(mmap_lcd, nullptr);
 }

@@ -4,11 +4,10 @@
 #include <string>
 
 #include "player_lines.h"
+#include "test_support.h"
 #include "touch.h"
 
 using player_lines::position_line;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -20,15 +19,15 @@ struct Event {
 // Feeds events to the handler and returns what it printed.
 std::string handle_all(std::initializer_list<Event> events,
                        TouchPosition &last) {
-  CaptureStdout();
-  for (const Event &e : events) {
-    input_event event{};
-    event.type = e.type;
-    event.code = e.code;
-    event.value = e.value;
-    handle_event(event, last);
-  }
-  return GetCapturedStdout();
+  return printed_by([&] {
+    for (const Event &e : events) {
+      input_event event{};
+      event.type = e.type;
+      event.code = e.code;
+      event.value = e.value;
+      handle_event(event, last);
+    }
+  });
 }
 
 } // namespace

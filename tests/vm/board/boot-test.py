@@ -129,7 +129,6 @@ class Guest(vm.Guest):
         # The serial port waits for its reader: copy it out as it comes.
         threading.Thread(target=self.copy_console, daemon=True).start()
         self.touch_channel = vm.connect(sockets["touch"], deadline)
-        self.console_at = 0  # lines before this were matched already
         self.log_at = 0
         self.commands = 0
         self.killed_at = None
@@ -390,13 +389,6 @@ class Scenario:
         matches, number = vm.take_kind(rest, self.stripped)
         found = self.count(matches)
         check(found == int(number), "%d lines, not %s" % (found, number))
-
-    def step_expect_console(self, rest):
-        text, _ = take_text(rest)
-        guest = self.guest
-        guest.console_at = 1 + guest.wait_line(
-            lambda l: text in l, guest.console_at, source=guest.console_lines,
-            what="no console line with %r" % text)
 
     # ---- the screen
 
