@@ -8,7 +8,7 @@ so that every pass reads every frame from the disk. The player is the one
 the README's commands install, started by its init script. QEMU's block
 throttling caps the USB disk's reads; a touch is held for two passes, and
 the guest's own counters give the figures: its clock, the sectors the disk
-delivered (/sys/block/sda/stat) and the player's "ret = " lines.
+delivered (/sys/block/sda/stat) and the player's drawn lines.
 
 usage: first_pass.py ARCH --frame-gen PATH [BYTES-PER-SECOND]
 Run through bench/first-pass, which builds the images first. The last line
@@ -28,7 +28,8 @@ _spec = importlib.util.spec_from_file_location(
                               "boot-test.py"))
 boot_test = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(boot_test)
-vm_test = boot_test.vm_test
+vm = boot_test.vm
+DRAWN = vm.player_lines.prefix("drawn")  # the drawn lines start so
 
 # The boot tests' board with the memory of a small one.
 BOARD = "busybox-128m"
@@ -63,7 +64,7 @@ class Board:
 
     def shell(self, command, timeout=boot_test.TIMEOUT):
         status, output = self.guest.shell(command, timeout)
-        vm_test.check(status == 0, "%s: status %d: %s"
+        vm.check(status == 0, "%s: status %d: %s"
                       % (command, status, output))
         return output
 
@@ -71,7 +72,7 @@ class Board:
         """Caps the frame disk's reads (0: no cap)."""
         disk = [block["qdev"] for block in self.guest.qmp_call("query-block")
                 if block.get("inserted", {}).get("node-name") == "frames"]
-        vm_test.check(len(disk) == 1, "no frame disk among the drives")
+        vm.check(len(disk) == 1, "no frame disk among the drives")
         self.guest.qmp_call("block_set_io_throttle", id=disk[0],
                             bps=0, bps_rd=bytes_per_second, bps_wr=0,
                             iops=0, iops_rd=0, iops_wr=0)
@@ -83,10 +84,11 @@ class Board:
     def sample(self, frames, timeout):
         """The guest's counters once `frames` frames have been drawn."""
         output = self.shell(
-            "while [ $(grep -c '^ret = ' %s) -lt %d ]; do sleep 0.05; done; "
+            "while [ $(grep -c '^%s' %s) -lt %d ]; do sleep 0.05; done; "
             "cut -d' ' -f1 /proc/uptime; awk '{print $3}' /sys/block/sda/stat; "
-            "grep -c '^ret = ' %s; cut -d' ' -f14,15 /proc/%s/stat"
-            % (LOG, frames, LOG, self.guest.init["pid"]), timeout).split("\n")
+            "grep -c '^%s' %s; cut -d' ' -f14,15 /proc/%s/stat"
+            % (DRAWN, LOG, frames, DRAWN, LOG, self.guest.init["pid"]),
+            timeout).split("\n")
         return Sample(float(output[0]), int(output[1]), int(output[2]),
                       sum(int(t) for t in output[3].split()))
 
@@ -131,13 +133,13 @@ def measure(board, cap):
                                    frame_seconds * 1000), flush=True)
     board.cap_disk(0)
     board.forget_frames()
-    own = figures(*board.play(vm_test.FRAME_COUNT, 0.1))
+    own = figures(*board.play(vm.FRAMES, 0.1))
     print("not capped: %(frames)d frames in %(seconds).2f s, %(fps).1f frames/s;"
           " the player's CPU %(cpu_ms).1f ms a frame" % own, flush=True)
 
     board.cap_disk(cap)
     board.forget_frames()
-    capped = figures(*board.play(PASSES * vm_test.FRAME_COUNT, frame_seconds))
+    capped = figures(*board.play(PASSES * vm.FRAMES, frame_seconds))
     share = capped["bytes"] / capped["seconds"] / cap * 100
     print("capped: %(frames)d frames in %(seconds).2f s, %(fps).3f frames/s;"
           " %(bytes)d bytes from the disk (%(per_frame).3f frame files a"
@@ -163,14 +165,14 @@ def main():
     parser.add_argument("cap", nargs="?", type=int, default=DEFAULT_CAP)
     parser.add_argument("--frame-gen", required=True)
     args = parser.parse_args()
-    if vm_test.qemu_missing(boot_test.MACHINES[args.arch]):
+    if vm.qemu_missing(args.arch):
         return 1
-    workdir = vm_test.fresh_run_dir("first-pass-" + args.arch)
+    workdir = vm.fresh_run_dir("first-pass-" + args.arch)
     board = Board(args.arch, args.frame_gen, workdir)
     try:
         board.boot()
         measure(board, args.cap)
-    except vm_test.CheckFailed as failure:
+    except vm.CheckFailed as failure:
         print("first-pass: %s (console and log in %s)" % (failure, workdir),
               file=sys.stderr)
         return 1

@@ -12,9 +12,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "byte_io.h"
 #include "main.h"
 #include "show_bmp.h"
 #include "system_files.h"
+
+namespace frame_check {
 
 namespace {
 
@@ -32,21 +35,7 @@ std::string frame_dir() {
 
 const char *name_format() { return std::strrchr(frame_path_format, '/') + 1; }
 
-const char *const refused = " (the player refuses it: \"bad size !\")";
 const char *const garbled = " (the picture will be garbled)";
-
-std::uint32_t le_u32(const unsigned char *bytes) {
-  return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-         std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
-}
-
-std::uint16_t le_u16(const unsigned char *bytes) {
-  return static_cast<std::uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-std::int32_t le_i32(const unsigned char *bytes) {
-  return static_cast<std::int32_t>(le_u32(bytes));
-}
 
 std::string pixels(long long width, long long height) {
   return std::to_string(width) + " × " + std::to_string(height);
@@ -82,9 +71,9 @@ std::string compression_name(std::uint32_t compression) {
 // Where the player's fixed reading position lands in this file, and how
 // its pixels are stored; true when they are stored as the player reads.
 bool judge_layout(const unsigned char *header, FrameVerdict &verdict) {
-  const std::uint32_t info_size = le_u32(header + bmp_info_size_at);
+  const std::uint32_t info_size = byte_io::le32(header + bmp_info_size_at);
   const long long shift =
-      static_cast<long long>(le_u32(header + bmp_data_offset_at)) -
+      static_cast<long long>(byte_io::le32(header + bmp_data_offset_at)) -
       static_cast<long long>(pixel_data_offset);
   const std::string shifted = " (the picture will be shifted by " +
                               std::to_string(std::llabs(shift)) + " bytes)";
@@ -97,8 +86,8 @@ bool judge_layout(const unsigned char *header, FrameVerdict &verdict) {
         {Level::fail, FrameFault::format,
          "pixels at byte " + std::to_string(pixel_data_offset + shift) +
              ", not " + std::to_string(pixel_data_offset) + shifted});
-  const std::uint16_t bits = le_u16(header + bmp_bit_count_at);
-  const std::uint32_t compression = le_u32(header + bmp_compression_at);
+  const std::uint16_t bits = byte_io::le16(header + bmp_bit_count_at);
+  const std::uint32_t compression = byte_io::le32(header + bmp_compression_at);
   if (bits != bits_per_pixel)
     verdict.reasons.push_back(
         {Level::fail, FrameFault::format,
@@ -127,7 +116,7 @@ bool judge_refused(int width, int height, FrameVerdict &verdict) {
            " MiB";
   if (!text.empty())
     verdict.reasons.push_back(
-        {Level::fail, FrameFault::format, text + refused});
+        {Level::fail, FrameFault::format, text + refused_by_player()});
   return !text.empty();
 }
 
@@ -202,23 +191,6 @@ std::string fix_for(FrameFault fault, const std::string &name,
          "such frames)";
 }
 
-bool read_header(int fd, unsigned char *header, std::size_t size,
-                 std::size_t &got) {
-  got = 0;
-  while (got < size) {
-    const ssize_t part =
-        pread(fd, header + got, size - got, static_cast<off_t>(got));
-    if (part == -1 && errno == EINTR)
-      continue;
-    if (part == -1)
-      return false;
-    if (part == 0)
-      break;
-    got += static_cast<std::size_t>(part);
-  }
-  return true;
-}
-
 // Numbers of frames that are missing, each with a file that looks meant
 // to be it; only looked for once some frame is missing.
 std::map<int, std::string> other_spellings(const std::string &dir) {
@@ -254,35 +226,48 @@ std::string all_frames() {
 }
 
 // Opens `dir` as the frame folder; reports why not.
-int open_folder(const std::string &dir) {
+int open_folder(const std::string &dir, Findings &out) {
   struct stat info;
   if (stat(dir.c_str(), &info) == -1) {
-    report(Level::fail, area, "no folder " + dir,
-           "put " + all_frames() + " in the folder " + dir);
+    out.add(Level::fail, area, "no folder " + dir,
+            "put " + all_frames() + " in the folder " + dir);
     return -1;
   }
   if (!S_ISDIR(info.st_mode)) {
-    report(Level::fail, area,
-           dir + " is not a folder: it is " + describe_file_type(info),
-           "make it the folder of the frames");
+    out.add(Level::fail, area,
+            dir + " is not a folder: it is " + describe_file_type(info),
+            "make it the folder of the frames");
     return -1;
   }
   const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd == -1)
-    report(Level::fail, area,
-           "cannot open the folder " + dir + ": " + error_text(errno),
-           "make it readable (chmod a+rx) or run the check as root");
+    out.add(Level::fail, area,
+            "cannot open the folder " + dir + ": " + error_text(errno),
+            "make it readable (chmod a+rx) or run the check as root");
   return fd;
 }
 
-void report_summary(int good, Level worst) {
-  report(worst, area,
-         std::to_string(good) + " of " + std::to_string(frame_count) +
-             " frames ok",
-         worst == Level::ok ? "" : "see the lines above");
+void report_summary(int good, Level worst, Findings &out) {
+  out.add(worst, area,
+          std::to_string(good) + " of " + std::to_string(frame_count) +
+              " frames ok",
+          worst == Level::ok ? "" : "see the lines above");
 }
 
 } // namespace
+
+std::string player_prints(const char *line) {
+  return std::string(" (the player prints \"") + line + "\")";
+}
+
+std::string refused_by_player() {
+  return std::string(" (the player refuses it: \"") + bad_size_line + "\")";
+}
+
+std::string missing_frame_text() {
+  return std::string("missing (the player prints \"") + open_failed_line +
+         "\" and keeps the previous frame)";
+}
 
 Level FrameVerdict::level() const {
   Level worst = Level::ok;
@@ -295,11 +280,10 @@ FrameVerdict judge_frame_header(const unsigned char *header, std::size_t got,
                                 long long file_size) {
   FrameVerdict verdict;
   if (got < pixel_data_offset) {
-    verdict.reasons.push_back(
-        {Level::fail, FrameFault::cut_short,
-         "only " + std::to_string(file_size) +
-             " bytes: its headers are cut short (the player prints \"read "
-             "failed !\")"});
+    verdict.reasons.push_back({Level::fail, FrameFault::cut_short,
+                               "only " + std::to_string(file_size) +
+                                   " bytes: its headers are cut short" +
+                                   player_prints(read_failed_line)});
     return verdict;
   }
   if (header[0] != 'B' || header[1] != 'M') {
@@ -310,8 +294,8 @@ FrameVerdict judge_frame_header(const unsigned char *header, std::size_t got,
   // Another pixel format gives another file size: only a frame stored as
   // the player reads it can be judged cut short.
   const bool plain_pixels = judge_layout(header, verdict);
-  const int width = le_i32(header + bmp_width_at);
-  const int height = le_i32(header + bmp_height_at);
+  const int width = byte_io::le32_signed(header + bmp_width_at);
+  const int height = byte_io::le32_signed(header + bmp_height_at);
   if (judge_refused(width, height, verdict))
     return verdict;
   judge_size(width, height, verdict);
@@ -328,15 +312,14 @@ FrameVerdict check_frame_file(int dir_fd, const std::string &name) {
     const bool missing = errno == ENOENT;
     verdict.reasons.push_back(
         {Level::fail, missing ? FrameFault::missing : FrameFault::unreadable,
-         missing ? "missing (the player prints \"open failed !\" and keeps "
-                   "the previous frame)"
+         missing ? missing_frame_text()
                  : "cannot be opened: " + error_text(errno) +
-                       " (the player prints \"open failed !\")"});
+                       player_prints(open_failed_line)});
     return verdict;
   }
   struct stat info;
   unsigned char header[pixel_data_offset];
-  std::size_t got = 0;
+  ssize_t got = 0;
   if (fstat(fd, &info) == -1)
     verdict.reasons.push_back({Level::fail, FrameFault::unreadable,
                                "cannot be read: " + error_text(errno)});
@@ -344,11 +327,12 @@ FrameVerdict check_frame_file(int dir_fd, const std::string &name) {
     verdict.reasons.push_back(
         {Level::fail, FrameFault::not_a_file,
          "not a file: it is " + describe_file_type(info)});
-  else if (!read_header(fd, header, sizeof header, got))
+  else if ((got = byte_io::pread_all(fd, header, sizeof header, 0)) == -1)
     verdict.reasons.push_back({Level::fail, FrameFault::unreadable,
                                "cannot be read: " + error_text(errno)});
   else
-    verdict = judge_frame_header(header, got, info.st_size);
+    verdict =
+        judge_frame_header(header, static_cast<std::size_t>(got), info.st_size);
   close(fd);
   return verdict;
 }
@@ -451,8 +435,8 @@ Finding judge_disk(const MountEntry *mount, bool folder_exists) {
           mount_fix + ", unless the frames are meant to live there"};
 }
 
-void check_frame_folder(const std::string &dir) {
-  const int dir_fd = open_folder(dir);
+void check_frame_folder(const std::string &dir, Findings &out) {
+  const int dir_fd = open_folder(dir, out);
   if (dir_fd == -1)
     return;
   std::vector<FrameVerdict> verdicts;
@@ -469,9 +453,9 @@ void check_frame_folder(const std::string &dir) {
   const auto spellings =
       missing > 0 ? other_spellings(dir) : std::map<int, std::string>{};
   if (missing == frame_count && spellings.empty())
-    report(Level::fail, area,
-           "no frame files in " + dir + " (" + all_frames() + ")",
-           "put the frames there (tools/make-frames makes them)");
+    out.add(Level::fail, area,
+            "no frame files in " + dir + " (" + all_frames() + ")",
+            "put the frames there (tools/make-frames makes them)");
   else
     for (int number = 0; number < frame_count; ++number) {
       const auto spelling = spellings.find(number);
@@ -479,23 +463,25 @@ void check_frame_folder(const std::string &dir) {
           spelling != spellings.end() && !verdicts[number].reasons.empty() &&
           verdicts[number].reasons[0].fault == FrameFault::missing;
       if (verdicts[number].level() != Level::ok)
-        report(frame_finding(frame_name(number), verdicts[number],
-                             named ? spelling->second : ""));
+        out.add(frame_finding(frame_name(number), verdicts[number],
+                              named ? spelling->second : ""));
     }
-  report_summary(good, worst);
+  report_summary(good, worst, out);
 }
 
-void check_board_frames() {
+void check_board_frames(Findings &out) {
   std::string text;
   struct stat info;
   const std::string dir = frame_dir();
   const bool folder_exists = stat(dir.c_str(), &info) == 0;
   if (read_small_file("/proc/mounts", text, 1 << 20)) {
     const auto mounts = parse_mounts(text);
-    report(judge_disk(mount_holding(mounts, dir), folder_exists));
+    out.add(judge_disk(mount_holding(mounts, dir), folder_exists));
   } else {
-    report(Level::fail, area, "cannot read /proc/mounts: " + error_text(errno),
-           "mount /proc (mount -t proc proc /proc)");
+    out.add(Level::fail, area, "cannot read /proc/mounts: " + error_text(errno),
+            "mount /proc (mount -t proc proc /proc)");
   }
-  check_frame_folder(dir);
+  check_frame_folder(dir, out);
 }
+
+} // namespace frame_check

@@ -8,6 +8,8 @@
 
 #include "findings.h"
 
+namespace frame_check {
+
 // What is wrong with a frame, for choosing the fix.
 enum class FrameFault {
   missing,
@@ -29,6 +31,14 @@ struct FrameVerdict {
   std::vector<FrameReason> reasons;
   Level level() const;
 };
+
+// How a frame's reason quotes the player: " (the player prints \"LINE\")"
+// for one of its plain lines (open_failed_line, read_failed_line).
+std::string player_prints(const char *line);
+// The same for a size the player refuses (bad_size_line).
+std::string refused_by_player();
+// The reason of a frame that is not in the folder.
+std::string missing_frame_text();
 
 // Judges a frame from its first `got` bytes (the player reads the first
 // pixel_data_offset of them as headers) and the file's size.
@@ -60,6 +70,8 @@ const MountEntry *mount_holding(const std::vector<MountEntry> &mounts,
 Finding judge_disk(const MountEntry *mount, bool folder_exists);
 
 // Checks every frame in `dir`, one line per bad frame and a summary.
-void check_frame_folder(const std::string &dir);
+void check_frame_folder(const std::string &dir, Findings &out);
 // The board's frames: the disk, the folder and every frame.
-void check_board_frames();
+void check_board_frames(Findings &out);
+
+} // namespace frame_check

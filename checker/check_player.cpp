@@ -11,6 +11,8 @@
 
 #include "system_files.h"
 
+namespace frame_check {
+
 namespace {
 
 constexpr char area[] = "player";
@@ -225,27 +227,29 @@ std::vector<std::string> last_lines(const std::string &text,
   return lines;
 }
 
-void report_log_tail(const std::string &path) {
+void report_log_tail(const std::string &path, Findings &out) {
   if (!exists(path.c_str()))
     return;
   std::string text;
   if (!read_log_tail(path, text)) {
-    report(Level::warn, area, "cannot read " + path + ": " + error_text(errno),
-           "run the check as root");
+    out.add(Level::warn, area, "cannot read " + path + ": " + error_text(errno),
+            "run the check as root");
     return;
   }
   const auto lines = last_lines(text, log_lines_shown);
-  report(Level::ok, area,
-         path + (lines.empty() ? " is empty" : ", its last lines:"));
+  out.add(Level::ok, area,
+          path + (lines.empty() ? " is empty" : ", its last lines:"));
   for (const auto &line : lines)
-    report_detail("| " + printable(line));
+    out.detail("| " + printable(line));
 }
 
-void check_player() {
+void check_player(Findings &out) {
   std::vector<pid_t> pids;
   const bool listed = list_processes(pids);
   const bool unit = exists(unit_paths[0]) || exists(unit_paths[1]);
-  report(
+  out.add(
       judge_players(listed, running_players(pids), exists(init_script), unit));
-  report_log_tail(log_path);
+  report_log_tail(log_path, out);
 }
+
+} // namespace frame_check

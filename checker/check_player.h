@@ -8,6 +8,8 @@
 
 #include "findings.h"
 
+namespace frame_check {
+
 constexpr char player_name[] = "frame-player"; // its process name
 
 struct Ancestor {
@@ -42,6 +44,8 @@ Finding judge_players(bool listed, const std::vector<RunningPlayer> &players,
 std::vector<std::string> last_lines(const std::string &text, std::size_t count);
 
 // The last lines of the log at `path`, if it exists; reads only its end.
-void report_log_tail(const std::string &path);
+void report_log_tail(const std::string &path, Findings &out);
 
-void check_player();
+void check_player(Findings &out);
+
+} // namespace frame_check

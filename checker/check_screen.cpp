@@ -8,6 +8,8 @@
 #include "check_player.h"
 #include "show_bmp.h"
 
+namespace frame_check {
+
 namespace {
 
 constexpr char area[] = "screen";
@@ -136,31 +138,31 @@ std::string driver_fix(const std::string &path) {
 
 // Whether the device at `path` opened as a framebuffer; reports if not.
 bool open_framebuffer(const std::string &path, DeviceNode &node,
-                      ScreenInfo &screen) {
+                      ScreenInfo &screen, Findings &out) {
   node = open_device(path, framebuffer_major);
   if (node.state != NodeState::open) {
-    report(Level::fail, area, node_problem(node, path, "a framebuffer"),
-           node.state == NodeState::cannot_open ? run_as_root_fix
-                                                : driver_fix(path));
+    out.add(Level::fail, area, node_problem(node, path, "a framebuffer"),
+            node.state == NodeState::cannot_open ? run_as_root_fix
+                                                 : driver_fix(path));
     return false;
   }
   int error = 0;
   if (!read_screen_info(node.fd, screen, error)) {
-    report(Level::fail, area,
-           path + " is not a framebuffer: it does not answer as one (" +
-               error_text(error) + ")",
-           driver_fix(path));
+    out.add(Level::fail, area,
+            path + " is not a framebuffer: it does not answer as one (" +
+                error_text(error) + ")",
+            driver_fix(path));
     return false;
   }
   return true;
 }
 
-void check_holders(const struct stat &device) {
+void check_holders(const struct stat &device, Findings &out) {
   const Holders holders = holders_of(device);
   std::vector<std::string> names;
   for (const pid_t pid : holders.pids)
     names.push_back(process_name(pid));
-  report(judge_holders(holders, names));
+  out.add(judge_holders(holders, names));
 }
 
 // The first number in a small file (sysfs, /proc/sys), or -1.
@@ -173,7 +175,7 @@ int read_number(const char *path) {
   return end == text.c_str() || number < 0 || number > 1000 ? -1 : int(number);
 }
 
-void check_console() {
+void check_console(Findings &out) {
   std::vector<std::string> consoles;
   const bool sysfs = list_directory("/sys/class", consoles);
   bool bound = false;
@@ -186,9 +188,9 @@ void check_console() {
           read_small_file(dir + "/bind", bind) && first_line(bind) == "1")
         bound = true;
     }
-  report(judge_console(sysfs, bound,
-                       read_number("/sys/class/graphics/fbcon/cursor_blink"),
-                       read_number("/proc/sys/kernel/printk")));
+  out.add(judge_console(sysfs, bound,
+                        read_number("/sys/class/graphics/fbcon/cursor_blink"),
+                        read_number("/proc/sys/kernel/printk")));
 }
 
 } // namespace
@@ -257,17 +259,19 @@ Finding judge_console(bool sysfs, bool bound, int cursor_blink,
           fix};
 }
 
-void check_screen(const std::string &path) {
+void check_screen(const std::string &path, Findings &out) {
   DeviceNode node;
   ScreenInfo screen;
-  if (!open_framebuffer(path, node, screen)) {
+  if (!open_framebuffer(path, node, screen, out)) {
     close_device(node);
     return;
   }
-  report(Level::ok, area, path + " is a framebuffer (\"" + screen.id + "\")");
+  out.add(Level::ok, area, path + " is a framebuffer (\"" + screen.id + "\")");
   for (const auto &finding : judge_screen(screen))
-    report(finding);
+    out.add(finding);
   close_device(node);
-  check_holders(node.info);
-  check_console();
+  check_holders(node.info, out);
+  check_console(out);
 }
+
+} // namespace frame_check

@@ -8,6 +8,8 @@
 #include "findings.h"
 #include "system_files.h"
 
+namespace frame_check {
+
 // What the framebuffer says of itself, as far as the player depends on it.
 struct ScreenInfo {
   std::string id; // the driver's name for it
@@ -30,4 +32,6 @@ Finding judge_console(bool sysfs, bool bound, int cursor_blink,
                       int console_loglevel);
 
 // Checks the screen device at `path` and reports every finding.
-void check_screen(const std::string &path);
+void check_screen(const std::string &path, Findings &out);
+
+} // namespace frame_check

@@ -11,7 +11,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "player_lines.h"
 #include "system_files.h"
+
+namespace frame_check {
 
 namespace {
 
@@ -215,33 +218,35 @@ Finding unusable(const std::string &what, const std::string &own_fix,
           own_fix};
 }
 
-void report_unusable(const std::string &what, const std::string &path) {
-  report(unusable(what, load_fix, find_touchscreen(path)));
+void report_unusable(const std::string &what, const std::string &path,
+                     Findings &out) {
+  out.add(unusable(what, load_fix, find_touchscreen(path)));
 }
 
 // Whether `path` opened as an event device; reports why if not.
-bool open_input(const std::string &path, DeviceNode &node,
-                InputDevice &device) {
+bool open_input(const std::string &path, DeviceNode &node, InputDevice &device,
+                Findings &out) {
   node = open_device(path, input_major);
   if (node.state == NodeState::cannot_open)
-    report(Level::fail, area, node_problem(node, path, ""), run_as_root_fix);
+    out.add(Level::fail, area, node_problem(node, path, ""), run_as_root_fix);
   else if (node.state == NodeState::missing)
-    report_unusable(node_problem(node, path, "") + waits_note, path);
+    report_unusable(node_problem(node, path, "") + waits_note, path, out);
   else if (node.state != NodeState::open)
-    report_unusable(node_problem(node, path, "an input device"), path);
+    report_unusable(node_problem(node, path, "an input device"), path, out);
   else if (!read_input_device(node.fd, device))
-    report_unusable(
-        path + " is not an event device (" + error_text(errno) + ")", path);
+    report_unusable(path + " is not an event device (" + error_text(errno) +
+                        ")",
+                    path, out);
   else
     return true;
   return false;
 }
 
-void report_watch(const std::string &path, int fd) {
-  report_detail("touch the screen and lift the finger (waiting up to " +
-                std::to_string(watch_seconds) + " s on " + path + ")");
-  std::fflush(stdout);
-  report(judge_watch(watch_touch(fd, watch_seconds * 1000), watch_seconds));
+void report_watch(const std::string &path, int fd, Findings &out) {
+  out.detail("touch the screen and lift the finger (waiting up to " +
+             std::to_string(watch_seconds) + " s on " + path + ")");
+  out.add(
+      judge_watch(watch_touch(fd, watch_seconds * 1000, out), watch_seconds));
 }
 
 } // namespace
@@ -285,9 +290,11 @@ std::vector<Finding> judge_touchscreen(const std::string &path,
   const std::string named_path = path + " is \"" + device.name + "\"";
   if (classify_input(device) == InputKind::touch_without_position)
     return {{Level::warn, area,
-             named_path + ", a touchscreen with BTN_TOUCH but no ABS_X and "
-                          "ABS_Y: touches start and stop playback, but the "
-                          "log prints get_xy:(0,0)",
+             named_path +
+                 ", a touchscreen with BTN_TOUCH but no ABS_X and "
+                 "ABS_Y: touches start and stop playback, but the "
+                 "log prints " +
+                 player_lines::quoted(player_lines::position_line(0, 0)),
              "nothing to do for playback"}};
   return {
       ok_finding(area, named_path +
@@ -323,8 +330,8 @@ std::string act_on_record(const input_event &event, TouchWatch &watch) {
   if (touch_key &&
       (event.value == touch_pressed || event.value == touch_released)) {
     ++watch.acted;
-    const std::string line = "get_xy:(" + std::to_string(watch.last.x) + "," +
-                             std::to_string(watch.last.y) + ")";
+    const std::string line = player_lines::quoted(
+        player_lines::position_line(watch.last.x, watch.last.y));
     if (event.value == touch_pressed) {
       if (!watch.touched)
         watch.touch_line = line;
@@ -343,7 +350,8 @@ std::string act_on_record(const input_event &event, TouchWatch &watch) {
 
 // Acts on the whole records in `pending`, printing the first ones acted
 // on; stops at the release that ends the wait.
-void act_on_records(std::vector<unsigned char> &pending, TouchWatch &watch) {
+void act_on_records(std::vector<unsigned char> &pending, TouchWatch &watch,
+                    Findings &out) {
   std::size_t used = 0;
   while (pending.size() - used >= sizeof(input_event) &&
          !(watch.touched && watch.released)) {
@@ -352,13 +360,13 @@ void act_on_records(std::vector<unsigned char> &pending, TouchWatch &watch) {
     used += sizeof event;
     const std::string line = act_on_record(event, watch);
     if (!line.empty() && watch.acted <= records_shown)
-      report_detail(line);
+      out.detail(line);
   }
   pending.erase(pending.begin(),
                 pending.begin() + static_cast<std::ptrdiff_t>(used));
 }
 
-TouchWatch watch_touch(int fd, int timeout_ms) {
+TouchWatch watch_touch(int fd, int timeout_ms, Findings &out) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   TouchWatch watch;
@@ -382,11 +390,11 @@ TouchWatch watch_touch(int fd, int timeout_ms) {
     watch.vanished = got <= 0;
     if (got > 0)
       pending.insert(pending.end(), chunk, chunk + got);
-    act_on_records(pending, watch);
+    act_on_records(pending, watch, out);
   }
   if (watch.acted > records_shown)
-    report_detail("and " + std::to_string(watch.acted - records_shown) +
-                  " more records the player acts on");
+    out.detail("and " + std::to_string(watch.acted - records_shown) +
+               " more records the player acts on");
   return watch;
 }
 
@@ -423,21 +431,23 @@ Finding judge_watch(const TouchWatch &watch, int timeout_seconds) {
           "device is not the touchscreen"};
 }
 
-void check_touch(const std::string &path, bool wait_for_touch) {
+void check_touch(const std::string &path, bool wait_for_touch, Findings &out) {
   DeviceNode node;
   InputDevice device;
-  const bool input = open_input(path, node, device);
+  const bool input = open_input(path, node, device, out);
   if (input && drives_player(classify_input(device))) {
     for (const auto &finding : judge_touchscreen(path, device))
-      report(finding);
+      out.add(finding);
   } else if (input) {
-    report(judge_not_touchscreen(path, device, find_touchscreen(path)));
+    out.add(judge_not_touchscreen(path, device, find_touchscreen(path)));
   }
   if (wait_for_touch && input)
-    report_watch(path, node.fd);
+    report_watch(path, node.fd, out);
   else if (wait_for_touch)
-    report(Level::fail, area,
-           "cannot wait for a touch: " + path + " is no event device",
-           "see the line above");
+    out.add(Level::fail, area,
+            "cannot wait for a touch: " + path + " is no event device",
+            "see the line above");
   close_device(node);
 }
+
+} // namespace frame_check

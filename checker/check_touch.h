@@ -10,6 +10,8 @@
 #include "findings.h"
 #include "touch.h"
 
+namespace frame_check {
+
 // Capability bitmaps as the kernel hands them out (arrays of longs).
 using Bits = std::vector<unsigned long>;
 bool has_bit(const Bits &bits, unsigned bit);
@@ -52,13 +54,13 @@ Finding judge_not_touchscreen(const std::string &path,
 
 // --touch: what arrived while waiting, as the player would act on it.
 struct TouchWatch {
-  TouchPosition last;                     // as the player's reader keeps it
-  std::string touch_line;                 // the get_xy line of the first touch
-  bool touched = false;                   // a BTN_TOUCH 1 arrived
-  bool released = false;                  // and a BTN_TOUCH 0 after it
-  bool vanished = false;                  // the device ended or failed
-  int acted = 0;                          // records the player acts on
-  int ignored = 0;                        // records it ignores
+  TouchPosition last;     // as the player's reader keeps it
+  std::string touch_line; // the position line of the first touch
+  bool touched = false;   // a BTN_TOUCH 1 arrived
+  bool released = false;  // and a BTN_TOUCH 0 after it
+  bool vanished = false;  // the device ended or failed
+  int acted = 0;          // records the player acts on
+  int ignored = 0;        // records it ignores
   std::vector<std::string> ignored_names; // each kind once
 };
 
@@ -67,9 +69,11 @@ struct TouchWatch {
 std::string act_on_record(const input_event &event, TouchWatch &watch);
 // Reads records from `fd` until a touch and its release, the device's end
 // or `timeout_ms`; prints the records acted on as they come.
-TouchWatch watch_touch(int fd, int timeout_ms);
+TouchWatch watch_touch(int fd, int timeout_ms, Findings &out);
 Finding judge_watch(const TouchWatch &watch, int timeout_seconds);
 
 // Checks the touch device at `path`; with `wait_for_touch`, also waits up
 // to 10 s for a touch and a release on it.
-void check_touch(const std::string &path, bool wait_for_touch);
+void check_touch(const std::string &path, bool wait_for_touch, Findings &out);
+
+} // namespace frame_check

@@ -1,10 +1,8 @@
 #include "findings.h"
 
-#include <cstdio>
+namespace frame_check {
 
 namespace {
-
-int counts[3] = {};
 
 const char *level_word(Level level) {
   switch (level) {
@@ -20,7 +18,31 @@ const char *level_word(Level level) {
 
 } // namespace
 
+void Findings::add(const Finding &finding) {
+  lines.push_back(finding);
+  if (on_added)
+    on_added(finding);
+}
+
+void Findings::add(Level level, const std::string &area,
+                   const std::string &text, const std::string &fix) {
+  add(Finding{level, area, text, fix});
+}
+
+void Findings::detail(const std::string &text) {
+  add(Finding{Level::ok, "", text, "", true});
+}
+
+int Findings::count(Level level) const {
+  int found = 0;
+  for (const Finding &line : lines)
+    found += !line.detail && line.level == level;
+  return found;
+}
+
 std::string format_finding(const Finding &finding) {
+  if (finding.detail)
+    return "     " + finding.text;
   std::string line = level_word(finding.level);
   line += " " + finding.area + ": " + finding.text;
   if (!finding.fix.empty())
@@ -28,28 +50,10 @@ std::string format_finding(const Finding &finding) {
   return line;
 }
 
-void report(const Finding &finding) {
-  ++counts[static_cast<int>(finding.level)];
-  std::printf("%s\n", format_finding(finding).c_str());
-}
-
-void report(Level level, const std::string &area, const std::string &text,
-            const std::string &fix) {
-  report(Finding{level, area, text, fix});
-}
-
-void report_detail(const std::string &text) {
-  std::printf("     %s\n", text.c_str());
-}
-
-int findings_at(Level level) { return counts[static_cast<int>(level)]; }
-
-void reset_findings() { counts[0] = counts[1] = counts[2] = 0; }
-
-std::string tally_line() {
-  return "frame-player-check: " + std::to_string(findings_at(Level::fail)) +
-         " FAIL, " + std::to_string(findings_at(Level::warn)) + " warn, " +
-         std::to_string(findings_at(Level::ok)) + " ok";
+std::string tally_line(const Findings &findings) {
+  return "frame-player-check: " + std::to_string(findings.count(Level::fail)) +
+         " FAIL, " + std::to_string(findings.count(Level::warn)) + " warn, " +
+         std::to_string(findings.count(Level::ok)) + " ok";
 }
 
 std::string with_thousands(long long value) {
@@ -76,3 +80,5 @@ std::string printable(const std::string &text) {
       c = '?';
   return shown;
 }
+
+} // namespace frame_check

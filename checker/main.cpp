@@ -66,17 +66,18 @@ Options parse_options(int argc, char **argv) {
   return options;
 }
 
-void check_board(bool wait_for_touch) {
-  check_screen(lcd_device);
-  check_touch(touch_device, wait_for_touch);
-  check_board_frames();
-  check_player();
+void check_board(bool wait_for_touch, frame_check::Findings &findings) {
+  frame_check::check_screen(lcd_device, findings);
+  frame_check::check_touch(touch_device, wait_for_touch, findings);
+  frame_check::check_board_frames(findings);
+  frame_check::check_player(findings);
 }
 
 } // namespace
 
 int main(int argc, char **argv) {
-  // Lines must appear as they are found: the touch prompt above all.
+  // Lines must appear as they are found (printed as they are added): the
+  // touch prompt above all.
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const Options options = parse_options(argc, argv);
   if (!options.problem.empty()) {
@@ -91,10 +92,15 @@ int main(int argc, char **argv) {
       std::fputs(usage_text, stdout);
     return exit_all_passed;
   }
+  frame_check::Findings findings;
+  findings.on_added = [](const frame_check::Finding &finding) {
+    std::printf("%s\n", frame_check::format_finding(finding).c_str());
+  };
   if (options.frames_dir.empty())
-    check_board(options.touch);
+    check_board(options.touch, findings);
   else
-    check_frame_folder(options.frames_dir);
-  std::printf("%s\n", tally_line().c_str());
-  return findings_at(Level::fail) > 0 ? exit_something_failed : exit_all_passed;
+    frame_check::check_frame_folder(options.frames_dir, findings);
+  std::printf("%s\n", frame_check::tally_line(findings).c_str());
+  return findings.count(frame_check::Level::fail) > 0 ? exit_something_failed
+                                                      : exit_all_passed;
 }

@@ -9,7 +9,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include "byte_io.h"
 #include "findings.h"
+
+namespace frame_check {
 
 namespace {
 
@@ -72,12 +75,9 @@ bool read_small_file(const std::string &path, std::string &text,
   char chunk[1024];
   ssize_t got = 0;
   while (text.size() < limit &&
-         (got = read(fd, chunk, std::min(sizeof chunk, limit - text.size()))) !=
-             0) {
-    if (got == -1 && errno == EINTR)
-      continue;
-    if (got == -1)
-      break;
+         (got = byte_io::retry_interrupted([&] {
+            return read(fd, chunk, std::min(sizeof chunk, limit - text.size()));
+          })) > 0) {
     text.append(chunk, static_cast<std::size_t>(got));
   }
   const int error = errno;
@@ -233,3 +233,5 @@ Holders holders_of(const struct stat &target) {
   }
   return holders;
 }
+
+} // namespace frame_check

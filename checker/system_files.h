@@ -9,6 +9,8 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace frame_check {
+
 // At most `limit` bytes of a small file; false, with errno, if it cannot
 // be read. A FIFO or device at the path is refused rather than waited on.
 bool read_small_file(const std::string &path, std::string &text,
@@ -57,3 +59,5 @@ struct Holders {
   int hidden = 0; // processes whose descriptors could not be looked at
 };
 Holders holders_of(const struct stat &target);
+
+} // namespace frame_check

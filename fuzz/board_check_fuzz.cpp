@@ -13,6 +13,8 @@
 #include "fuzz_support.h"
 #include "system_files.h"
 
+using namespace frame_check;
+
 namespace {
 
 struct Places {

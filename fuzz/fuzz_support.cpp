@@ -6,6 +6,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "byte_io.h"
+
 void fail(const char *what) {
   // Straight to descriptor 2: the stdio stderr may be a capture just now.
   const std::string line = std::string("fuzz property broken: ") + what + "\n";
@@ -35,15 +37,8 @@ std::string memfd_contents(int fd) {
 }
 
 void write_all(int fd, const unsigned char *bytes, std::size_t size) {
-  while (size > 0) {
-    const ssize_t put = write(fd, bytes, size);
-    if (put < 0 && errno == EINTR)
-      continue;
-    if (put <= 0)
-      fail("short write");
-    bytes += put;
-    size -= static_cast<std::size_t>(put);
-  }
+  if (!byte_io::write_all(fd, bytes, size))
+    fail("short write");
 }
 
 int lowest_free_descriptor() {

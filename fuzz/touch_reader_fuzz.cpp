@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "fuzz_support.h"
+#include "player_lines.h"
 #include "touch.h"
 
 std::atomic<std::int32_t> flag{0}; // defined by the program, not linked here
@@ -140,11 +141,9 @@ std::string end_stream(int write_end) {
 
 bool is_position_line(const std::string &line) {
   int x = 0, y = 0;
-  if (std::sscanf(line.c_str(), "get_xy:(%d,%d)", &x, &y) != 2)
+  if (std::sscanf(line.c_str(), position_line_format, &x, &y) != 2)
     return false;
-  char canonical[64];
-  std::snprintf(canonical, sizeof canonical, "get_xy:(%d,%d)\n", x, y);
-  return line == canonical;
+  return line == player_lines::position_line(x, y);
 }
 
 void check_output(const std::string &out, std::size_t lines_wanted) {
@@ -194,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
   check_flag();
   if (flag.load() != 0)
     fail("the flag is still set after the device ended");
-  if (err != "read event 0 error: No such device\n")
+  if (err != std::string(read_error_text) + ": No such device\n")
     fail("the reader did not end with its one error line");
   std::fflush(stdout);
   check_output(memfd_contents(captures.out), expected_lines(delivery));

@@ -42,11 +42,9 @@ struct FreeBytes {
 };
 using PageMatchedBuffer = std::unique_ptr<unsigned char, FreeBytes>;
 
-// A buffer whose byte pixel_data_offset starts at the same place within a
-// page as the pixel data do in the file, so that the kernel copies page to
-// page at equal alignment. Some x86 cores copy several times slower when
-// the destination lies a few bytes past the source within a page, which
-// an arbitrary heap address hits often enough (see bench/).
+// A buffer whose byte pixel_data_offset sits where the pixel data sit
+// within a page of the file: some cores copy a page much slower off by a
+// few bytes (bench/README.md).
 PageMatchedBuffer allocate_page_matched(std::size_t pixel_bytes) {
   void *block = nullptr;
   if (posix_memalign(&block, page_bytes, pixel_data_offset + pixel_bytes) != 0)
@@ -54,14 +52,10 @@ PageMatchedBuffer allocate_page_matched(std::size_t pixel_bytes) {
   return PageMatchedBuffer(static_cast<unsigned char *>(block));
 }
 
-// The last frame's pixel buffer, kept for the next frame of the same size
-// (the frames of a series share theirs). A 32-bit C library gives every
-// block over 512 KiB back to the kernel when it is freed, and getting it
-// again costs a page fault and a zeroed page every 4 KiB: on a 32-bit board
-// more than converting the frame. Only an exact size is reused, so no
-// buffer is larger than what its frame can fill, and a big one is not kept.
-// A plain pointer, so that no static constructor or destructor comes with
-// it.
+// The last frame's pixel buffer, kept for a next frame of exactly its size:
+// a 32-bit C library hands big blocks back to the kernel, and faulting them
+// in again costs more than the conversion (bench/README.md). A plain
+// pointer, so that no static constructor or destructor comes with it.
 constexpr std::size_t max_kept_pixel_bytes = std::size_t{4} << 20;
 unsigned char *kept_block = nullptr;
 std::size_t kept_pixel_bytes = 0;
@@ -89,10 +83,9 @@ void keep_pixel_buffer(PageMatchedBuffer buffer, std::size_t pixel_bytes) {
   kept_pixel_bytes = pixel_bytes;
 }
 
-// Reads until `size` bytes, the end of the file or an error; the bytes
-// read, or -1 on an error. Reads may come back in pieces (a pipe, a slow
-// disk), and a disk pulled out mid-read returns part of the data first and
-// only then the error, which must not pass for a file that is cut short.
+// Reads until `size` bytes, the end of the file or an error (-1): a disk
+// pulled out mid-read gives part of the data before the error, which must
+// not pass for a file cut short.
 ssize_t read_up_to(int fd, unsigned char *buffer, std::size_t size) {
   std::size_t total = 0;
   while (total < size) {
@@ -126,9 +119,8 @@ std::uint32_t load_u32(const unsigned char *bytes) {
   return value;
 }
 
-// Converts `count` packed BGR pixels into screen words. Four pixels are
-// twelve bytes, i.e. three aligned-size loads: on the slow boards this
-// halves the loads compared with one byte at a time.
+// Converts `count` packed BGR pixels into screen words, four pixels from
+// three word loads: fewer loads than byte by byte (bench/README.md).
 void convert_row_by_words(const unsigned char *src, std::uint32_t *dst,
                           int count) {
   int k = 0;
@@ -149,8 +141,7 @@ void convert_row_by_words(const unsigned char *src, std::uint32_t *dst,
 
 #ifdef FRAME_PLAYER_SSSE3
 // The x86-64 baseline has no byte shuffle, but nearly every such processor
-// does; with it, one shuffle turns four pixels into four screen words and
-// converting costs about as much as copying.
+// does: one shuffle turns four pixels into four screen words.
 __attribute__((target("ssse3"))) void
 convert_row_by_shuffles(const unsigned char *src, std::uint32_t *dst,
                         int count) {
@@ -173,13 +164,9 @@ convert_row_by_shuffles(const unsigned char *src, std::uint32_t *dst,
 #endif
 
 #ifdef FRAME_PLAYER_NEON_TARGET
-// Converts `steps` times 16 pixels. One de-interleaving load puts their
-// blue, green and red bytes into three registers; one interleaving store
-// writes them back with a zero fourth byte: 16 screen words, no shuffle.
-// Written out because GCC 12, given the same two instructions as
-// intrinsics, copies the three loaded registers into the four it stores
-// from: two to two and a half times the instructions per step (see
-// bench/README.md).
+// Converts `steps` times 16 pixels: a de-interleaving load and an
+// interleaving store with a zero fourth byte. In assembly because the
+// compiler's intrinsics add register copies (bench/README.md).
 FRAME_PLAYER_NEON_TARGET void
 convert_steps_of_16(const unsigned char *src, std::uint32_t *dst, int steps) {
 #ifdef __aarch64__
@@ -296,12 +283,12 @@ int show_open_file(int fd, int x, int y) {
   unsigned char info_header[info_header_bytes];
   if (!read_full(fd, file_header, sizeof file_header) ||
       !read_full(fd, info_header, sizeof info_header)) {
-    std::puts("read failed !");
+    std::puts(read_failed_line);
     return -1;
   }
   const int width = little_endian_i32(info_header + info_width_at);
   const int height = little_endian_i32(info_header + info_height_at);
-  std::printf("图像宽度：%d , 高度：%d \n", width, height);
+  std::printf(size_line_format, width, height);
 
   const std::int64_t size = pixel_data_size(width, height);
   PageMatchedBuffer buffer;
@@ -311,17 +298,17 @@ int show_open_file(int fd, int x, int y) {
     buffer = take_pixel_buffer(static_cast<std::size_t>(held));
   }
   if (!buffer) {
-    std::puts("bad size !");
+    std::puts(bad_size_line);
     return -1;
   }
 
   unsigned char *const data = buffer.get() + pixel_data_offset;
   const ssize_t got = read_up_to(fd, data, static_cast<std::size_t>(held));
   if (got == -1) {
-    std::puts("read failed !");
+    std::puts(read_failed_line);
     return -1;
   }
-  std::printf("ret = %d\n", static_cast<int>(got));
+  std::printf(pixels_read_format, static_cast<int>(got));
   // A file cut short, even after fstat, draws black where rows are missing.
   std::memset(data + got, 0, static_cast<std::size_t>(held - got));
   draw(data, held, width, height, x, y);
@@ -385,12 +372,12 @@ const RowConverterEntry &choose_row_converter(unsigned features) {
 int init_lcd() {
   fd_lcd = open(lcd_device, O_RDWR);
   if (fd_lcd == -1) {
-    std::puts("open failed !");
+    std::puts(open_failed_line);
     return -1;
   }
   void *screen = mmap(nullptr, lcd_bytes, PROT_WRITE, MAP_SHARED, fd_lcd, 0);
   if (screen == MAP_FAILED) {
-    std::perror("mmap");
+    std::perror(map_error_text);
     return -1;
   }
   mmap_lcd = static_cast<std::uint32_t *>(screen);
@@ -422,7 +409,7 @@ int show(int x, int y, const char *path) {
     return -1; // init_lcd has already said why
   const int fd = open_frame_file(path);
   if (fd == -1) {
-    std::puts("open failed !");
+    std::puts(open_failed_line);
     return -1;
   }
   const int result = show_open_file(fd, x, y);

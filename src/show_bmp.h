@@ -38,6 +38,20 @@ constexpr std::size_t info_height_at = bmp_height_at - file_header_bytes;
 // Largest pixel data a frame may declare; anything bigger is refused.
 constexpr std::int64_t max_pixel_data_bytes = std::int64_t{64} << 20;
 
+// The display's console lines (standard output unless said otherwise).
+// A frame's width and height, before its pixels are read.
+constexpr char size_line_format[] = "图像宽度：%d , 高度：%d \n";
+// The bytes of pixel data read.
+constexpr char pixels_read_format[] = "ret = %d\n";
+// The screen device or a frame file cannot be opened, or is not a file.
+constexpr char open_failed_line[] = "open failed !";
+// A frame's headers or pixel data cannot be read.
+constexpr char read_failed_line[] = "read failed !";
+// A frame declares a size that cannot be drawn.
+constexpr char bad_size_line[] = "bad size !";
+// On standard error, with the system's reason: the screen cannot be mapped.
+constexpr char map_error_text[] = "mmap";
+
 extern int fd_lcd;              // -1 until init_lcd opens the device
 extern std::uint32_t *mmap_lcd; // null unless the screen is mapped
 

@@ -48,14 +48,14 @@ void handle_event(const input_event &event, TouchPosition &last) {
     last.y = scale_y(event.value);
   else if (event.type == EV_KEY && event.code == BTN_TOUCH &&
            (event.value == touch_pressed || event.value == touch_released)) {
-    std::printf("get_xy:(%d,%d)\n", last.x, last.y);
+    std::printf(position_line_format, last.x, last.y);
     flag.store(event.value == touch_pressed ? 1 : 0);
   }
 }
 
 int init_ts() {
   if (!open_ts()) {
-    std::perror("open event 0 error");
+    std::perror(open_error_text);
     return -1;
   }
   return 0;
@@ -67,7 +67,7 @@ void read_ts(TouchPosition &last) {
     handle_event(event, last);
   // Without the device no release can come: stop playing rather than
   // play on with no finger on the screen.
-  std::perror("read event 0 error");
+  std::perror(read_error_text);
   flag.store(0);
   Exit();
 }

@@ -6,6 +6,8 @@
 #include <linux/input.h>
 #include <unistd.h>
 
+#include "show_bmp.h" // the screen that positions are scaled to
+
 // 1 while the screen is touched, 0 otherwise; defined by the frame player.
 extern std::atomic<std::int32_t> flag;
 
@@ -36,7 +38,14 @@ void wait_for_ts();
 
 // A panel unplugged or a driver loaded late: five attempts a second.
 constexpr useconds_t touch_retry_us = 200000;
-// Printed when the device opens after it was missing or gone.
+// The reader's console lines. Every touch and release, with the last
+// position in screen pixels (standard output):
+constexpr char position_line_format[] = "get_xy:(%d,%d)\n";
+// On standard error, with the system's reason: the device cannot be
+// opened, or it ended or failed.
+constexpr char open_error_text[] = "open event 0 error";
+constexpr char read_error_text[] = "read event 0 error";
+// When the device opens after it was missing or gone (standard output).
 constexpr char touch_back_line[] = "open event 0 ok";
 
 // The touchscreen device, and the raw range of its panel: x 0-1023, y 0-599.
@@ -47,10 +56,10 @@ constexpr int panel_height = 600;
 constexpr int touch_pressed = 1;
 constexpr int touch_released = 0;
 
-// Raw panel coordinates to screen pixels (800 x 480).
+// Raw panel coordinates to screen pixels.
 inline int scale_x(std::int32_t raw) {
-  return static_cast<int>(std::int64_t{raw} * 800 / panel_width);
+  return static_cast<int>(std::int64_t{raw} * lcd_width / panel_width);
 }
 inline int scale_y(std::int32_t raw) {
-  return static_cast<int>(std::int64_t{raw} * 480 / panel_height);
+  return static_cast<int>(std::int64_t{raw} * lcd_height / panel_height);
 }

@@ -4,9 +4,6 @@
 #include <cstdlib>
 #include <ftw.h>
 #include <gtest/gtest.h>
-#include <sstream>
-
-#include "findings.h"
 
 ScratchFolder::ScratchFolder() {
   const char *base = std::getenv("TMPDIR");
@@ -36,14 +33,9 @@ void ScratchFolder::write(const std::string &name,
   std::fclose(out);
 }
 
-std::vector<std::string> printed_lines(const std::function<void()> &check) {
-  reset_findings();
-  testing::internal::CaptureStdout();
-  check();
-  std::fflush(stdout);
-  std::istringstream text(testing::internal::GetCapturedStdout());
+std::vector<std::string> lines_of(const frame_check::Findings &findings) {
   std::vector<std::string> lines;
-  for (std::string line; std::getline(text, line);)
-    lines.push_back(line);
+  for (const frame_check::Finding &line : findings.lines)
+    lines.push_back(frame_check::format_finding(line));
   return lines;
 }

@@ -1,12 +1,13 @@
-// Helpers for the board check's tests: a scratch folder and the printed
-// output of a check.
+// Helpers for the board check's tests: a scratch folder and the lines of a
+// check.
 #pragma once
 
-#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "byte_formats.h"
+#include "findings.h"
 
 // A fresh folder under the temporary directory, removed with its files.
 class ScratchFolder {
@@ -23,5 +24,13 @@ private:
   std::string path_;
 };
 
-// The lines a check printed, counts of findings reset before it runs.
-std::vector<std::string> printed_lines(const std::function<void()> &check);
+// The lines found, as the program prints them.
+std::vector<std::string> lines_of(const frame_check::Findings &findings);
+
+// The lines `check` adds, called with `given` and a fresh Findings.
+template <typename... Args, typename... Given>
+std::vector<std::string> lines_after(void (*check)(Args...), Given &&...given) {
+  frame_check::Findings found;
+  check(std::forward<Given>(given)..., found);
+  return lines_of(found);
+}

@@ -8,6 +8,8 @@
 #include "check_frames.h"
 #include "checker_test_support.h"
 
+using namespace frame_check;
+
 namespace {
 
 // A complete 800 x 480 frame without writing its pixels: the header, then
@@ -45,13 +47,12 @@ TEST(FrameFiles, WhateverStandsInTheFolderGivesOneReasonAndNeverBlocks) {
   EXPECT_EQ(first_reason(folder, "Frame1.bmp"), "not a file: it is a FIFO");
   EXPECT_EQ(first_reason(folder, "Frame2.bmp"), "not a file: it is a folder");
   EXPECT_EQ(first_reason(folder, "Frame3.bmp"),
-            "only 0 bytes: its headers are cut short (the player prints "
-            "\"read failed !\")");
+            "only 0 bytes: its headers are cut short" +
+                player_prints(read_failed_line));
   EXPECT_EQ(first_reason(folder, "Frame4.bmp"),
-            "cannot be opened: Too many levels of symbolic links (the player "
-            "prints \"open failed !\")");
-  const std::string missing = "missing (the player prints \"open failed !\" "
-                              "and keeps the previous frame)";
+            "cannot be opened: Too many levels of symbolic links" +
+                player_prints(open_failed_line));
+  const std::string missing = missing_frame_text();
   EXPECT_EQ(first_reason(folder, "Frame5.bmp"), missing);
   EXPECT_EQ(first_reason(folder, "Frame6.bmp"), "ok"); // links are followed
   EXPECT_EQ(first_reason(folder, "Frame7.bmp"), missing);
@@ -60,7 +61,7 @@ TEST(FrameFiles, WhateverStandsInTheFolderGivesOneReasonAndNeverBlocks) {
 TEST(FrameFolder, AllGoodGivesOnlyTheSummary) {
   ScratchFolder folder;
   write_all_frames(folder);
-  EXPECT_EQ(printed_lines([&] { check_frame_folder(folder.path()); }),
+  EXPECT_EQ(lines_after(check_frame_folder, folder.path()),
             std::vector<std::string>{"ok   frames: 82 of 82 frames ok"});
 }
 
@@ -73,35 +74,34 @@ TEST(FrameFolder, NamesEachBadFrameOnItsOwnLine) {
             0);
   folder.write("Frame7.bmp", byte_formats::bmp_header(640, 480));
   ASSERT_EQ(truncate(folder.file("Frame7.bmp").c_str(), 54 + 640 * 480 * 3), 0);
-  const auto lines = printed_lines([&] { check_frame_folder(folder.path()); });
+  const auto lines = lines_after(check_frame_folder, folder.path());
   const std::vector<std::string> expected = {
       "warn frames: Frame7.bmp: 640 × 480 pixels (the rest of the screen "
       "keeps the previous frame); fix: scale it to 800 × 480 "
       "(tools/make-frames does)",
-      "FAIL frames: Frame33.bmp: missing (the player prints \"open failed !\" "
-      "and keeps the previous frame); fix: copy Frame33.bmp into the folder",
-      "FAIL frames: Frame40.bmp: missing (the player prints \"open failed !\" "
-      "and keeps the previous frame); there is frame040.BMP; fix: rename "
-      "frame040.BMP to Frame40.bmp",
+      "FAIL frames: Frame33.bmp: " + missing_frame_text() +
+          "; fix: copy Frame33.bmp into the folder",
+      "FAIL frames: Frame40.bmp: " + missing_frame_text() +
+          "; there is frame040.BMP; fix: rename frame040.BMP to Frame40.bmp",
       "FAIL frames: 79 of 82 frames ok; fix: see the lines above"};
   EXPECT_EQ(lines, expected);
 }
 
 TEST(FrameFolder, AnEmptyOrMissingFolderIsOneLine) {
   ScratchFolder folder;
-  EXPECT_EQ(printed_lines([&] { check_frame_folder(folder.path()); }),
+  EXPECT_EQ(lines_after(check_frame_folder, folder.path()),
             (std::vector<std::string>{
                 "FAIL frames: no frame files in " + folder.path() +
                     " (Frame0.bmp ... Frame81.bmp); fix: put the frames there "
                     "(tools/make-frames makes them)",
                 "FAIL frames: 0 of 82 frames ok; fix: see the lines above"}));
   const std::string gone = folder.file("gone");
-  EXPECT_EQ(printed_lines([&] { check_frame_folder(gone); }),
+  EXPECT_EQ(lines_after(check_frame_folder, gone),
             std::vector<std::string>{
                 "FAIL frames: no folder " + gone +
                 "; fix: put Frame0.bmp ... Frame81.bmp in the folder " + gone});
   folder.write("file", {});
-  EXPECT_EQ(printed_lines([&] { check_frame_folder(folder.file("file")); }),
+  EXPECT_EQ(lines_after(check_frame_folder, folder.file("file")),
             std::vector<std::string>{
                 "FAIL frames: " + folder.file("file") +
                 " is not a folder: it is a regular file; fix: make it the "

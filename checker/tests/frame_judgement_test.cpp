@@ -5,6 +5,8 @@
 #include "byte_formats.h"
 #include "check_frames.h"
 
+using namespace frame_check;
+
 using byte_formats::BmpLayout;
 using byte_formats::Bytes;
 
@@ -39,7 +41,7 @@ std::ostream &operator<<(std::ostream &out, const HeaderCase &c) {
   return out << c.what;
 }
 
-const char *const refused = " (the player refuses it: \"bad size !\")";
+const std::string refused = refused_by_player();
 
 std::vector<HeaderCase> header_cases() {
   return {
@@ -131,15 +133,15 @@ std::vector<HeaderCase> header_cases() {
                       layout_with([](BmpLayout &l) { l.top_down = true; }));
        },
        Level::fail,
-       {std::string("rows stored top-down, height -480") + refused}},
+       {"rows stored top-down, height -480" + refused}},
       {"zero width",
        [] { return byte_formats::bmp_header(0, 480); },
        Level::fail,
-       {std::string("width 0, height 480") + refused}},
+       {"width 0, height 480" + refused}},
       {"negative width",
        [] { return byte_formats::bmp_header(-800, 480); },
        Level::fail,
-       {std::string("width -800, height 480") + refused}},
+       {"width -800, height 480" + refused}},
       {"absurd size",
        [] { return byte_formats::bmp_header(8000, 8000); },
        Level::fail,

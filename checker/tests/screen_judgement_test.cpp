@@ -7,6 +7,8 @@
 #include "check_touch.h"
 #include "checker_test_support.h"
 
+using namespace frame_check;
+
 namespace {
 
 // A screen as a driver reports it: size, depth, R/G/B offsets and lengths,
@@ -179,25 +181,25 @@ TEST(DeviceNodes, WhatIsNotTheDeviceIsSaidPlainlyAndNeverOpenedForLong) {
   ASSERT_EQ(mkfifo(folder.file("event0").c_str(), 0644), 0);
   const std::string fb0 = folder.file("fb0"), event0 = folder.file("event0");
 
-  EXPECT_EQ(printed_lines([&] { check_screen(fb0); }),
+  EXPECT_EQ(lines_after(check_screen, fb0),
             std::vector<std::string>{
                 "FAIL screen: " + fb0 +
                 " is not a framebuffer: it is a regular file; fix: load the "
                 "board's framebuffer driver, which makes " +
                 fb0 + " itself (dmesg shows why it is missing)"});
-  const auto null_screen = printed_lines([] { check_screen("/dev/null"); });
+  const auto null_screen = lines_after(check_screen, "/dev/null");
   ASSERT_EQ(null_screen.size(), 1u);
   EXPECT_EQ(null_screen[0].rfind("FAIL screen: /dev/null is not a framebuffer: "
                                  "it is a character device 1:3;",
                                  0),
             0u);
-  EXPECT_EQ(printed_lines([&] { check_screen(folder.file("none")); })[0].rfind(
+  EXPECT_EQ(lines_after(check_screen, folder.file("none"))[0].rfind(
                 "FAIL screen: no " + folder.file("none") + ";", 0),
             0u);
 
   // Whatever the machine's own input devices, the FIFO is named for what
   // it is, and the touch wait refuses it rather than read it.
-  const auto touch = printed_lines([&] { check_touch(event0, true); });
+  const auto touch = lines_after(check_touch, event0, true);
   ASSERT_EQ(touch.size(), 2u);
   EXPECT_EQ(touch[0].rfind("FAIL touch: " + event0 +
                                " is not an input device: it is a FIFO;",

@@ -8,6 +8,8 @@
 #include "findings.h"
 #include "system_files.h"
 
+using namespace frame_check;
+
 TEST(Mounts, TheFramesDiskIsTheMountHoldingTheFolder) {
   const auto mounts = parse_mounts("/dev/root / ext4 rw,relatime 0 0\n"
                                    "proc /proc proc rw 0 0\n"
@@ -120,20 +122,19 @@ TEST(LogTail, KeepsTheLastWholeLines) {
 TEST(LogTail, ReadsOnlyTheEndOfALongLogAndShowsItPrintably) {
   ScratchFolder folder;
   std::string log(10000, 'x'); // one long line that the tail starts within
-  log += "\nret = 1152000\nbell\a and escape\x1b[2J\nlast line\n";
+  log += "\nframe 7 drawn\nbell\a and escape\x1b[2J\nlast line\n";
   folder.write("player.log", byte_formats::Bytes(log.begin(), log.end()));
   EXPECT_EQ(
-      printed_lines([&] { report_log_tail(folder.file("player.log")); }),
+      lines_after(report_log_tail, folder.file("player.log")),
       (std::vector<std::string>{
           "ok   player: " + folder.file("player.log") + ", its last lines:",
-          "     | ret = 1152000", "     | bell? and escape?[2J",
+          "     | frame 7 drawn", "     | bell? and escape?[2J",
           "     | last line"}));
   folder.write("empty.log", {});
-  EXPECT_EQ(printed_lines([&] { report_log_tail(folder.file("empty.log")); }),
+  EXPECT_EQ(lines_after(report_log_tail, folder.file("empty.log")),
             std::vector<std::string>{
                 "ok   player: " + folder.file("empty.log") + " is empty"});
-  EXPECT_TRUE(
-      printed_lines([&] { report_log_tail(folder.file("none.log")); }).empty());
+  EXPECT_TRUE(lines_after(report_log_tail, folder.file("none.log")).empty());
 }
 
 TEST(Lines, LevelsLineUpAndNumbersAreGrouped) {

@@ -8,8 +8,16 @@
 
 #include "check_touch.h"
 #include "checker_test_support.h"
+#include "player_lines.h"
+
+using namespace frame_check;
 
 namespace {
+
+// The player's position line for (x, y), as the check quotes it.
+std::string position(int x, int y) {
+  return player_lines::quoted(player_lines::position_line(x, y));
+}
 
 Bits bits_of(std::initializer_list<unsigned> set) {
   constexpr unsigned per_long = sizeof(unsigned long) * CHAR_BIT;
@@ -108,7 +116,7 @@ TEST(TouchFindings, RangesSayWhatTheLogWillPrint) {
       "/dev/input/event0", device("keys", {EV_KEY}, {BTN_TOUCH}, {}));
   ASSERT_EQ(no_position.size(), 1u);
   EXPECT_EQ(no_position[0].level, Level::warn);
-  EXPECT_NE(no_position[0].text.find("get_xy:(0,0)"), std::string::npos);
+  EXPECT_NE(no_position[0].text.find(position(0, 0)), std::string::npos);
 }
 
 TEST(TouchFindings, AnUnusableDeviceNamesTheTouchscreenToUseOrTheReason) {
@@ -150,9 +158,10 @@ input_event record(std::uint16_t type, std::uint16_t code, int value) {
 } // namespace
 
 TEST(TouchRecords, AreActedOnAsThePlayerDoes) {
-  const std::pair<input_event, const char *> records[] = {
-      {record(EV_KEY, BTN_TOUCH, 1),
-       "BTN_TOUCH 1: the player prints get_xy:(0,0) and starts playing"},
+  const std::pair<input_event, std::string> records[] = {
+      {record(EV_KEY, BTN_TOUCH, 1), "BTN_TOUCH 1: the player prints " +
+                                         position(0, 0) +
+                                         " and starts playing"},
       {record(EV_ABS, ABS_X, 512), "ABS_X 512: x = 400"},
       {record(EV_ABS, ABS_Y, 300), "ABS_Y 300: y = 240"},
       {record(EV_SYN, SYN_REPORT, 0), ""},
@@ -161,14 +170,14 @@ TEST(TouchRecords, AreActedOnAsThePlayerDoes) {
       {record(EV_KEY, BTN_LEFT, 1), ""},
       {record(EV_ABS, ABS_X, -1), "ABS_X -1: x = 0"},
       {record(EV_KEY, BTN_TOUCH, 0),
-       "BTN_TOUCH 0: the player prints get_xy:(0,240) and stops"},
+       "BTN_TOUCH 0: the player prints " + position(0, 240) + " and stops"},
   };
   TouchWatch watch;
   for (const auto &[event, line] : records)
     EXPECT_EQ(act_on_record(event, watch), line);
   EXPECT_TRUE(watch.touched);
   EXPECT_TRUE(watch.released);
-  EXPECT_EQ(watch.touch_line, "get_xy:(0,0)");
+  EXPECT_EQ(watch.touch_line, position(0, 0));
   EXPECT_EQ(watch.acted, 5);
   EXPECT_EQ(watch.ignored, 4);
   EXPECT_EQ(watch.ignored_names,
@@ -206,8 +215,9 @@ struct RecordPipe {
 };
 
 Finding watched(RecordPipe &pipe, std::vector<std::string> &lines) {
-  TouchWatch watch;
-  lines = printed_lines([&] { watch = watch_touch(pipe.ends[0], 200); });
+  Findings found;
+  const TouchWatch watch = watch_touch(pipe.ends[0], 200, found);
+  lines = lines_of(found);
   return judge_watch(watch, 10);
 }
 
@@ -221,17 +231,18 @@ TEST(TouchWatching, ATouchAndReleaseInPiecesEndTheWaitAtOnce) {
             sizeof(input_event) + 5);
   std::vector<std::string> lines;
   const Finding finding = watched(pipe, lines);
+  const std::string corner = position(799, 479);
   EXPECT_EQ(format_finding(finding),
             "ok   touch: a touch and a release arrived: the player would "
-            "print get_xy:(799,479), start playback and stop it again (it "
-            "ignores EV_SYN)");
-  EXPECT_EQ(lines,
-            (std::vector<std::string>{
-                "     ABS_X 1023: x = 799", "     ABS_Y 599: y = 479",
-                "     BTN_TOUCH 1: the player prints get_xy:(799,479) and "
-                "starts playing",
-                "     BTN_TOUCH 0: the player prints get_xy:(799,479) and "
-                "stops"}));
+            "print " +
+                corner +
+                ", start playback and stop it again (it ignores EV_SYN)");
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "     ABS_X 1023: x = 799", "     ABS_Y 599: y = 479",
+                       "     BTN_TOUCH 1: the player prints " + corner +
+                           " and starts playing",
+                       "     BTN_TOUCH 0: the player prints " + corner +
+                           " and stops"}));
 }
 
 TEST(TouchWatching, EveryWayOfNotGettingATouchIsAFailure) {

@@ -22,7 +22,7 @@ same_lines() { # EXPECTED ACTUAL
 
 rewrite="fix: save it as a 24-bit BMP with a 40-byte info header and rows"
 rewrite+=" bottom-up (tools/make-frames writes such frames)"
-opened='(the player prints "open failed !" and keeps the previous frame)'
+opened="(the player prints \"$(player_line open-failed)\" and keeps the previous frame)"
 garbled="(the picture will be garbled)"
 
 faulty=$out/faulty

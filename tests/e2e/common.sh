@@ -20,6 +20,12 @@ need_ffmpeg() {
   command -v ffmpeg >/dev/null || skip "needs ffmpeg (tools/install-deps ffmpeg)"
 }
 
+# A line of the player's, from its headers: NAME [VALUE...], or --prefix
+# NAME for the text that all lines NAME begin with.
+player_line() {
+  python3 "$repo/lib/player-lines/player_lines.py" "$@"
+}
+
 # Lines of a rig's player.log that the player printed on stdout.
 count_lines() { # LOG PREFIX
   grep -c -F -e "out $2" "$1" || true

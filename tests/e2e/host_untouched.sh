@@ -11,7 +11,7 @@ unshare -m --propagation private bash -euc '
   mount -t tmpfs outer-mnt /mnt
   ls -A /dev >"$out/dev-before"
   "$rig" --player "$player" --frames "$frames" --out "$out" --quiet \
-    "down 512 300" "wait-count \"ret = \" 10" up "settle 500" \
+    "down 512 300" "wait-count drawn 10" up "settle 500" \
     "expect-frame last-drawn"
   ls -A /dev >"$out/dev-after"
   [ -z "$(ls -A /mnt)" ] || { echo "FAILED: left in /mnt: $(ls -A /mnt)"; exit 1; }

@@ -18,14 +18,14 @@ frame-player-check: 0 FAIL, 0 warn, 1 ok" ] ||
 "$repo/tools/make-frames" "$out/pattern"
 passes_check "$out/pattern"
 "$rig" --player "$player" --frames "$out/pattern" --out "$out/board" \
-  --quiet 'down 512 300' 'wait-count "ret = " 100' up 'settle 500' \
-  'snap last' 'expect-count "bad size !" 0' 'expect-count "read failed !" 0'
+  --quiet 'down 512 300' 'wait-count drawn 100' up 'settle 500' 'snap last' \
+  'expect-count bad-size 0' 'expect-count read-failed 0'
 
 log=$out/board/player.log
-drawn=$(count_lines "$log" "ret = ")
-[ "$(count_lines "$log" "ret = 1152000")" -eq "$drawn" ] ||
+drawn=$(count_lines "$log" "$(player_line --prefix drawn)")
+[ "$(count_lines "$log" "$(player_line drawn 1152000)")" -eq "$drawn" ] ||
   fail "not every frame read 1152000 bytes"
-[ "$(count_lines "$log" "图像宽度：800 , 高度：480 ")" -eq "$drawn" ] ||
+[ "$(count_lines "$log" "$(player_line size 800 480)")" -eq "$drawn" ] ||
   fail "not every frame was 800 x 480"
 
 # The screen after the release is the last frame drawn, pixel for pixel.

@@ -7,7 +7,7 @@ need_ffmpeg
 "$rig" --player "$player" --frames "$frames" --out "$out" --quiet \
   --record screen.gif --record-fps 20 \
   'expect-open /dev/input/event0' 'snap before' 'down 512 300' \
-  'wait-count "ret = " 40' up 'settle 500' 'snap after'
+  'wait-count drawn 40' up 'settle 500' 'snap after'
 
 png_to_screen "$out/before.png" "$out/before.raw"
 [ "$("$frame_gen" identify "$out/before.raw" || true)" = blank ] ||

@@ -18,7 +18,7 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 "${as_user[@]}" "$work/board-rig" --player "$work/frame-player" --quiet \
   --frames "$work/frames" --out "$work/out" \
-  'expect-open /dev/input/event0' 'down 512 300' 'wait-count "ret = " 10' \
+  'expect-open /dev/input/event0' 'down 512 300' 'wait-count drawn 10' \
   up 'settle 500' 'expect-frame last-drawn' || status=$?
 cp -r "$work/out/." "$out/" 2>/dev/null || true
 exit "${status:-0}"

@@ -14,11 +14,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "player_lines.h"
 #include "show_bmp.h"
 #include "test_support.h"
-
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -99,20 +97,17 @@ testing::AssertionResult shows_file(const FakeScreen &screen, const Bytes &file,
 }
 
 std::string expected_lines(int width, int height, std::size_t got) {
-  char line[128];
-  std::snprintf(line, sizeof line, "图像宽度：%d , 高度：%d \nret = %zu\n",
-                width, height, got);
-  return line;
+  return player_lines::size_line(width, height) +
+         player_lines::pixels_read_line(static_cast<int>(got));
 }
 
 // Runs show with the spy installed; returns what it printed.
 std::string show_spied(ReadSpy &spy, int x, int y, const char *path,
                        int &result) {
-  CaptureStdout();
   read_spy = &spy;
-  result = show(x, y, path);
+  const std::string printed = printed_by([&] { result = show(x, y, path); });
   read_spy = nullptr;
-  return GetCapturedStdout();
+  return printed;
 }
 
 } // namespace

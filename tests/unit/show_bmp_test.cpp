@@ -10,25 +10,17 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "player_lines.h"
 #include "show_bmp.h"
 #include "test_support.h"
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
+using namespace player_lines;
 
 namespace {
 
-std::string size_line(int width, int height) {
-  char line[96];
-  std::snprintf(line, sizeof line, "图像宽度：%d , 高度：%d \n", width, height);
-  return line;
-}
-
 // Runs show on `path` and returns what it printed.
 std::string show_printing(int x, int y, const char *path, int &result) {
-  CaptureStdout();
-  result = show(x, y, path);
-  return GetCapturedStdout();
+  return printed_by([&] { result = show(x, y, path); });
 }
 
 struct DrawCase {
@@ -133,15 +125,14 @@ TEST(Show, ReportsAndDrawsEveryImagePixelOnScreenAndNothingElse) {
 
   for (const DrawCase &c : drawing_cases()) {
     TempFile file(bmp_file(c.width, c.height, position_colour));
-    const std::string bytes_read =
-        std::to_string(pixel_data_size(c.width, c.height));
+    const int bytes_read = static_cast<int>(pixel_data_size(c.width, c.height));
     std::vector<std::uint32_t> reference;
     for (const RowConverterEntry &converter : converters) {
       DrawingWith drawing(converter.convert);
       FakeScreen screen;
       int result = -1;
       EXPECT_EQ(show_printing(c.x, c.y, file.path(), result),
-                size_line(c.width, c.height) + "ret = " + bytes_read + "\n")
+                size_line(c.width, c.height) + pixels_read_line(bytes_read))
           << c;
       EXPECT_EQ(result, 0) << c;
       if (reference.empty()) {
@@ -166,7 +157,7 @@ TEST(Show, RefusedFramesPrintTheirLineAndKeepTheScreen) {
   for (std::size_t cut : {0u, 10u, 14u, 30u, 53u})
     cases.push_back({"cut at " + std::to_string(cut),
                      {whole.begin(), whole.begin() + cut},
-                     "read failed !\n"});
+                     line(read_failed_line)});
   // Sizes that are impossible or beyond the 64 MiB limit.
   const struct {
     int width, height;
@@ -175,12 +166,12 @@ TEST(Show, RefusedFramesPrintTheirLineAndKeepTheScreen) {
   for (const auto &size : sizes)
     cases.push_back({"declared " + size_line(size.width, size.height),
                      bmp_header(size.width, size.height),
-                     size_line(size.width, size.height) + "bad size !\n"});
+                     size_line(size.width, size.height) + line(bad_size_line)});
 
   FakeScreen screen;
   int result = 0;
   EXPECT_EQ(show_printing(0, 0, "/nonexistent/Frame1.bmp", result),
-            "open failed !\n");
+            line(open_failed_line));
   EXPECT_EQ(result, -1);
   for (const Refused &c : cases) {
     TempFile file(c.bytes);
@@ -252,7 +243,7 @@ TEST(Show, ShortPixelDataDrawsWhatWasReadAndBlackForTheRest) {
   TempFile file(bytes);
   int result = -1;
   EXPECT_EQ(show_printing(0, 0, file.path(), result),
-            size_line(800, 480) + "ret = 24005\n");
+            size_line(800, 480) + pixels_read_line(24005));
   EXPECT_EQ(result, 0);
   EXPECT_EQ(screen.at(479, 0), 0x00FFFFFFu);
   EXPECT_EQ(screen.at(470, 799), 0x00FFFFFFu);
@@ -264,7 +255,7 @@ TEST(Show, ShortPixelDataDrawsWhatWasReadAndBlackForTheRest) {
 
 // Only regular files are frames: a FIFO would block the player for ever and
 // a device can act on being opened. Each of them, directly or through a
-// link, gives "open failed !" at once; a link to a frame still draws.
+// link, gives open_failed_line at once; a link to a frame still draws.
 TEST(Show, OnlyRegularFilesAreOpened) {
   const std::string folder =
       "/tmp/frame-test-special-" + std::to_string(getpid());
@@ -297,7 +288,7 @@ TEST(Show, OnlyRegularFilesAreOpened) {
   for (const auto &path : refused) {
     FakeScreen screen;
     int result = 0;
-    EXPECT_EQ(show_printing(0, 0, path.c_str(), result), "open failed !\n")
+    EXPECT_EQ(show_printing(0, 0, path.c_str(), result), line(open_failed_line))
         << path;
     EXPECT_EQ(result, -1) << path;
     EXPECT_TRUE(screen.all_untouched()) << path;
@@ -305,7 +296,7 @@ TEST(Show, OnlyRegularFilesAreOpened) {
   FakeScreen screen;
   int result = -1;
   EXPECT_EQ(show_printing(0, 0, (folder + "/frame-link").c_str(), result),
-            size_line(4, 4) + "ret = 48\n");
+            size_line(4, 4) + pixels_read_line(48));
   EXPECT_EQ(result, 0);
   EXPECT_EQ(screen.at(0, 0), position_colour(0, 0));
   close(listener);
@@ -329,22 +320,20 @@ TEST(Show, ThousandsOfCallsLeaveNoDescriptorOpen) {
   TempFile truncated({'B', 'M', 0, 0});
   const int before = open_descriptor_count();
   ASSERT_GT(before, 0);
-  CaptureStdout();
-  for (int i = 0; i < 5000; ++i) {
+  printed_by([&] {
     const char *paths[] = {good.path(), bad_size.path(), truncated.path(),
                            "/nonexistent.bmp"};
-    show(0, 0, paths[i % 4]);
-  }
-  GetCapturedStdout();
+    for (int i = 0; i < 5000; ++i)
+      show(0, 0, paths[i % 4]);
+  });
   EXPECT_EQ(open_descriptor_count(), before);
 }
 
 TEST(InitLcd, MissingDeviceFailsWithoutAMapping) {
   if (access("/dev/fb0", F_OK) == 0)
     GTEST_SKIP() << "this machine has a framebuffer at /dev/fb0";
-  CaptureStdout();
-  EXPECT_EQ(init_lcd(), -1);
-  EXPECT_EQ(GetCapturedStdout(), "open failed !\n");
+  EXPECT_EQ(printed_by([] { EXPECT_EQ(init_lcd(), -1); }),
+            line(open_failed_line));
   EXPECT_EQ(fd_lcd, -1);
   EXPECT_EQ(mmap_lcd, nullptr);
 }

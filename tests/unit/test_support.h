@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -57,3 +58,10 @@ private:
 };
 
 int open_descriptor_count();
+
+// What `run` prints on standard output.
+template <typename Run> std::string printed_by(Run &&run) {
+  testing::internal::CaptureStdout();
+  run();
+  return testing::internal::GetCapturedStdout();
+}

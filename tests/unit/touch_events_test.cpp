@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "player_lines.h"
+#include "test_support.h"
 #include "touch.h"
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
+using player_lines::position_line;
 
 namespace {
 
@@ -18,15 +19,15 @@ struct Event {
 // Feeds events to the handler and returns what it printed.
 std::string handle_all(std::initializer_list<Event> events,
                        TouchPosition &last) {
-  CaptureStdout();
-  for (const Event &e : events) {
-    input_event event{};
-    event.type = e.type;
-    event.code = e.code;
-    event.value = e.value;
-    handle_event(event, last);
-  }
-  return GetCapturedStdout();
+  return printed_by([&] {
+    for (const Event &e : events) {
+      input_event event{};
+      event.type = e.type;
+      event.code = e.code;
+      event.value = e.value;
+      handle_event(event, last);
+    }
+  });
 }
 
 } // namespace
@@ -60,7 +61,7 @@ TEST(TouchEvents, TouchAndReleasePrintThePositionAndDriveTheFlag) {
   flag = 0;
   TouchPosition last;
   // A touch before any position reports 0,0.
-  EXPECT_EQ(handle_all({{EV_KEY, BTN_TOUCH, 1}}, last), "get_xy:(0,0)\n");
+  EXPECT_EQ(handle_all({{EV_KEY, BTN_TOUCH, 1}}, last), position_line(0, 0));
   EXPECT_EQ(flag, 1);
 
   EXPECT_EQ(handle_all({{EV_ABS, ABS_X, 1023},
@@ -68,7 +69,7 @@ TEST(TouchEvents, TouchAndReleasePrintThePositionAndDriveTheFlag) {
                         {EV_SYN, SYN_REPORT, 0},
                         {EV_KEY, BTN_TOUCH, 0}},
                        last),
-            "get_xy:(799,479)\n");
+            position_line(799, 479));
   EXPECT_EQ(flag, 0);
 
   // The position is kept across touches; a repeated touch prints again.
@@ -76,7 +77,7 @@ TEST(TouchEvents, TouchAndReleasePrintThePositionAndDriveTheFlag) {
                         {EV_KEY, BTN_TOUCH, 1},
                         {EV_KEY, BTN_TOUCH, 1}},
                        last),
-            "get_xy:(400,479)\nget_xy:(400,479)\n");
+            position_line(400, 479) + position_line(400, 479));
   EXPECT_EQ(flag, 1);
 }
 

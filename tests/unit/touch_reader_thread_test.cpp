@@ -18,9 +18,12 @@
 #include <vector>
 
 #include "byte_formats.h"
+#include "player_lines.h"
 #include "test_support.h"
 #include "touch.h"
 
+using player_lines::position_line;
+using player_lines::quoted;
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
@@ -138,6 +141,9 @@ std::string repeated(const std::string &line, int times) {
   return lines;
 }
 
+// What the reader says on standard error when its device ends.
+const std::string lost_line = std::string(read_error_text) + ": No such device";
+
 } // namespace
 
 TEST(Reader, JoinsSplitRecordsAndClearsTheFlagWhenTheDeviceEnds) {
@@ -167,9 +173,8 @@ TEST(Reader, JoinsSplitRecordsAndClearsTheFlagWhenTheDeviceEnds) {
   EXPECT_TRUE(attempts_reach(3));
 
   EXPECT_EQ(flag.load(), 0);
-  EXPECT_EQ(GetCapturedStdout(),
-            "get_xy:(799,240)\nget_xy:(799,240)\nget_xy:(799,240)\n");
-  EXPECT_EQ(GetCapturedStderr(), "read event 0 error: No such device\n");
+  EXPECT_EQ(GetCapturedStdout(), repeated(quoted(position_line(799, 240)), 3));
+  EXPECT_EQ(GetCapturedStderr(), repeated(lost_line, 1));
   EXPECT_EQ(fcntl(ends[0], F_GETFD), -1) << "the lost device is still open";
 }
 
@@ -209,11 +214,10 @@ TEST(Reader, WaitsForItsDeviceAndKeepsThePositionAcrossTheGap) {
   EXPECT_GE(flapped, flaps);
 
   const std::string back = std::string(touch_back_line) + "\n";
-  EXPECT_EQ(GetCapturedStdout(), back + "get_xy:(400,240)\n" + back +
-                                     "get_xy:(400,240)\nget_xy:(400,240)\n" +
+  const std::string touched = position_line(400, 240);
+  EXPECT_EQ(GetCapturedStdout(), back + touched + back + touched + touched +
                                      repeated(touch_back_line, flapped));
-  EXPECT_EQ(GetCapturedStderr(),
-            repeated("read event 0 error: No such device", 2 + flapped));
+  EXPECT_EQ(GetCapturedStderr(), repeated(lost_line, 2 + flapped));
 }
 TEST(Reader, MissingDeviceReportsTheSystemReason) {
   if (access("/dev/input/event0", F_OK) == 0)
@@ -221,6 +225,6 @@ TEST(Reader, MissingDeviceReportsTheSystemReason) {
   CaptureStderr();
   EXPECT_EQ(init_ts(), -1);
   EXPECT_EQ(GetCapturedStderr(),
-            "open event 0 error: No such file or directory\n");
+            std::string(open_error_text) + ": No such file or directory\n");
   EXPECT_EQ(fd_ts, -1);
 }

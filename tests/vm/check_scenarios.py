@@ -4,7 +4,9 @@ ready; each run's lines come between "guest: check NAME" and
 "guest: check NAME exit STATUS" on the console, mixed with the player's."""
 
 import re
-import time
+
+from guest import check
+from player_lines import line, screen_position
 
 FINDING = re.compile(r"^(ok  |warn|FAIL) ")
 TOUCHSCREEN = ('ok   touch: /dev/input/event0 is "vm-touch", a touchscreen '
@@ -18,8 +20,9 @@ FAULTY = [
     "shifted by 84 bytes); " + REWRITE,
     "FAIL frames: Frame20.bmp: 32 bits per pixel (the picture will be "
     "garbled); " + REWRITE,
-    'FAIL frames: Frame33.bmp: missing (the player prints "open failed !" '
-    "and keeps the previous frame); fix: copy Frame33.bmp into the folder",
+    'FAIL frames: Frame33.bmp: missing (the player prints "%s" and keeps '
+    "the previous frame); fix: copy Frame33.bmp into the folder"
+    % line("open-failed"),
     "FAIL frames: Frame50.bmp: cut short: 599,946 of its 1,152,000 bytes of "
     "pixels (the top 231 rows will be black); fix: copy it again: the copy "
     "is incomplete",
@@ -31,33 +34,26 @@ KEYBOARD = ('FAIL touch: /dev/input/event0 is "vm-keyboard", a keyboard, not a '
             "(an mdev or udev rule, or a symbolic link; see docs/board.md)")
 
 
-def check_run(guest, check, name):
+def check_run(guest, name):
     """The finding lines of check run NAME, its detail lines and status."""
     begin = guest.wait_line("guest: check " + name)
     prefix = "guest: check %s exit " % name
-    deadline = time.monotonic() + guest.timeout
-    while True:
-        lines = guest.lines()
-        ends = [i for i in range(begin, len(lines))
-                if lines[i].startswith(prefix)]
-        if ends:
-            break
-        check(time.monotonic() < deadline and guest.qemu.poll() is None,
-              "the check %s did not end" % name)
-        time.sleep(0.05)
-    run = lines[begin + 1:ends[0]]
-    findings = [line for line in run if FINDING.match(line)]
-    details = [line for line in run if line.startswith("     ")]
-    return findings, details, int(lines[ends[0]][len(prefix):])
+    end = guest.wait_line(lambda l: l.startswith(prefix), begin,
+                          what="the check %s did not end" % name)
+    lines = guest.lines()
+    run = lines[begin + 1:end]
+    findings = [l for l in run if FINDING.match(l)]
+    details = [l for l in run if l.startswith("     ")]
+    return findings, details, int(lines[end][len(prefix):])
 
 
 def not_ok(findings):
-    return [line for line in findings if not line.startswith("ok   ")]
+    return [l for l in findings if not l.startswith("ok   ")]
 
 
-def board(guest, check):
+def board(guest, finish):
     guest.wait_line("guest: player ready")
-    findings, _, status = check_run(guest, check, "full")
+    findings, _, status = check_run(guest, "full")
     others = not_ok(findings)
     check(status == 0 and not others,
           "the check of a correct guest gave %d: %s" % (status, others))
@@ -72,37 +68,39 @@ def board(guest, check):
     guest.wait_line(PROMPT, begin)
     guest.touch("down 512 300")
     guest.touch("up")
-    findings, details, status = check_run(guest, check, "touch")
+    findings, details, status = check_run(guest, "touch")
     check(status == 0, "the touch check gave %d: %s" % (status, findings))
+    position = line("position", *screen_position(512, 300))
     check("ok   touch: a touch and a release arrived: the player would print "
-          "get_xy:(400,240), start playback and stop it again (it ignores "
-          "EV_SYN)" in findings, "no touch and release in %s" % findings)
-    check("     BTN_TOUCH 1: the player prints get_xy:(400,240) and starts "
-          "playing" in details, "the touch record not shown: %s" % details)
+          "%s, start playback and stop it again (it ignores EV_SYN)"
+          % position in findings, "no touch and release in %s" % findings)
+    check("     BTN_TOUCH 1: the player prints %s and starts playing"
+          % position in details, "the touch record not shown: %s" % details)
 
-    findings, _, status = check_run(guest, check, "frames")
+    findings, _, status = check_run(guest, "frames")
     named = not_ok(findings)
     check(status == 1 and named == FAULTY,
           "the faulty folder gave %d: %s" % (status, named))
-    guest.finish()
+    finish(guest)
     return "all ok; touch and release seen; the four faulty frames named"
 
 
-def keyboard(guest, check):
+def keyboard(guest, finish):
     guest.wait_line("guest: event0 is vm-keyboard")
-    findings, _, status = check_run(guest, check, "keyboard")
+    findings, _, status = check_run(guest, "keyboard")
     others = not_ok(findings)
     check(status == 1 and others == [KEYBOARD],
           "the keyboard guest gave %d: %s" % (status, others))
-    guest.finish()
+    finish(guest)
     return "event1 named as the touchscreen"
 
 
-def scenarios(check):
-    """vm-test.py's scenarios: name -> (run, initrd, kernel parameters)."""
+def scenarios(finish):
+    """vm-test.py's scenarios: name -> (run, initrd, kernel parameters);
+    `finish` ends a guest's run."""
     return {
-        "check_board": (lambda guest: board(guest, check), "initrd-frames",
+        "check_board": (lambda guest: board(guest, finish), "initrd-frames",
                         " frame_check=board"),
-        "check_keyboard": (lambda guest: keyboard(guest, check),
+        "check_keyboard": (lambda guest: keyboard(guest, finish),
                            "initrd-frames", " frame_check=keyboard"),
     }

@@ -19,11 +19,14 @@
 #include <unistd.h>
 
 #include "byte_formats.h"
+#include "byte_io.h"
+#include "touch.h"
 
 namespace {
 
-constexpr int panel_max_x = 1023;
-constexpr int panel_max_y = 599;
+// The panel the player scales from (touch.h).
+constexpr int panel_max_x = panel_width - 1;
+constexpr int panel_max_y = panel_height - 1;
 constexpr char device_name[] = "vm-touch";
 
 bool emit(int fd, int type, int code, int value) {
@@ -31,8 +34,7 @@ bool emit(int fd, int type, int code, int value) {
   byte_formats::append_input_record(record, sizeof(input_event),
                                     static_cast<std::uint16_t>(type),
                                     static_cast<std::uint16_t>(code), value);
-  return write(fd, record.data(), record.size()) ==
-         static_cast<ssize_t>(record.size());
+  return byte_io::write_all(fd, record.data(), record.size());
 }
 
 bool setup_axis(int fd, int code, int maximum) {

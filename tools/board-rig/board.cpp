@@ -12,10 +12,14 @@
 #include <unistd.h>
 
 #include "frame_pattern.h"
+#include "main.h"
 
 namespace {
 
-const char *const frames_mount_point = "/mnt/udisk/4/3";
+// The folder of the player's frame paths, where the frames are bound.
+std::string frames_mount_point() {
+  return {frame_path_format, std::strrchr(frame_path_format, '/')};
+}
 
 bool fail(const std::string &what) {
   std::fprintf(stderr, "board-rig: %s: %s\n", what.c_str(),
@@ -94,17 +98,17 @@ bool make_mount_point(const std::string &path) {
 }
 
 bool mount_frames(int frames_fd) {
-  if (!make_mount_point(frames_mount_point))
+  if (!make_mount_point(frames_mount_point().c_str()))
     return false;
   if (frames_fd == -1) {
-    if (mount("board-frames", frames_mount_point, "tmpfs", MS_NOSUID,
+    if (mount("board-frames", frames_mount_point().c_str(), "tmpfs", MS_NOSUID,
               "mode=0755") == -1)
       return fail("mount an empty frames directory");
     return true;
   }
   const std::string source = "/proc/self/fd/" + std::to_string(frames_fd);
-  if (mount(source.c_str(), frames_mount_point, nullptr, MS_BIND | MS_REC,
-            nullptr) == -1)
+  if (mount(source.c_str(), frames_mount_point().c_str(), nullptr,
+            MS_BIND | MS_REC, nullptr) == -1)
     return fail("bind the frames directory");
   return true;
 }

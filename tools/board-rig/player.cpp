@@ -1,5 +1,6 @@
 // The player process: started with its output on pipes, every line kept
 // with the time the rig received it, and its end reported.
+#include "byte_io.h"
 #include "rig.h"
 
 #include <cerrno>
@@ -10,6 +11,8 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "byte_io.h"
 
 namespace {
 
@@ -37,9 +40,8 @@ void capture(Player &player, int fd, bool error_stream) {
   std::string pending;
   char buffer[4096];
   for (;;) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got == -1 && errno == EINTR)
-      continue;
+    const ssize_t got = byte_io::retry_interrupted(
+        [&] { return read(fd, buffer, sizeof buffer); });
     if (got <= 0)
       break;
     pending.append(buffer, static_cast<std::size_t>(got));
@@ -60,10 +62,10 @@ void capture(Player &player, int fd, bool error_stream) {
 // rig may still signal it: see signal_player.
 void reap(Player &player) {
   siginfo_t info;
-  while (waitid(P_PID, static_cast<id_t>(player.pid), &info,
-                WEXITED | WNOWAIT) == -1 &&
-         errno == EINTR) {
-  }
+  byte_io::retry_interrupted([&] {
+    return waitid(P_PID, static_cast<id_t>(player.pid), &info,
+                  WEXITED | WNOWAIT);
+  });
   int status = 0;
   {
     std::lock_guard<std::mutex> lock(player.mutex);
@@ -100,10 +102,8 @@ void reap(Player &player) {
 // Whether the child reached exec; if not, says why.
 bool exec_succeeded(int status_fd, const std::string &program) {
   int error = 0;
-  ssize_t got;
-  while ((got = read(status_fd, &error, sizeof error)) == -1 &&
-         errno == EINTR) {
-  }
+  const ssize_t got = byte_io::retry_interrupted(
+      [&] { return read(status_fd, &error, sizeof error); });
   close(status_fd);
   if (got <= 0)
     return true; // closed by exec

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "touch.h"
+
 constexpr int exit_steps_passed = 0;
 constexpr int exit_step_failed = 1;
 constexpr int exit_setup_failed = 2;
@@ -46,7 +48,7 @@ struct Board {
 int enter_board(const RigOptions &options, Board &board);
 
 constexpr char touch_node_dir[] = "/dev/input";
-constexpr char touch_node[] = "/dev/input/event0";
+constexpr const char *touch_node = touch_device;
 // The touchscreen appears (a FIFO the rig holds), or vanishes as a device
 // node does when its device is unplugged. False, having said why, on
 // failure.

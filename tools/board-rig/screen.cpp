@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "byte_io.h"
 #include "frame_pattern.h"
 
 extern char **environ;
@@ -26,38 +27,17 @@ std::string layer_name(int content) {
   return "frame " + std::to_string(content);
 }
 
-// Repeats `transfer(done)`, a read or write of what is left after `done`
-// bytes, until all `size` bytes are through; false on an error or an end.
-template <typename Transfer>
-bool transfer_all(std::size_t size, const Transfer &transfer) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t moved = transfer(done);
-    if (moved == -1 && errno == EINTR)
-      continue;
-    if (moved <= 0)
-      return false;
-    done += static_cast<std::size_t>(moved);
-  }
-  return true;
-}
-
-bool write_all(int fd, const void *data, std::size_t size) {
-  const auto *bytes = static_cast<const unsigned char *>(data);
-  return transfer_all(size, [&](std::size_t done) {
-    return write(fd, bytes + done, size - done);
-  });
-}
-
 // Starts ffmpeg reading raw screens from a pipe, with `dir_fd` as its
 // working directory: the output directory may lie under a path that the
 // board's mounts hide.
 pid_t spawn_ffmpeg(const std::vector<std::string> &output_args, int fps,
                    int dir_fd, int &input_fd) {
+  const std::string size =
+      std::to_string(lcd_width) + "x" + std::to_string(lcd_height);
   std::vector<std::string> args = {
-      "ffmpeg",  "-hide_banner", "-loglevel",         "error", "-nostats",
-      "-f",      "rawvideo",     "-pix_fmt",          "bgr0",  "-video_size",
-      "800x480", "-framerate",   std::to_string(fps), "-i",    "pipe:0"};
+      "ffmpeg", "-hide_banner", "-loglevel",         "error", "-nostats",
+      "-f",     "rawvideo",     "-pix_fmt",          "bgr0",  "-video_size",
+      size,     "-framerate",   std::to_string(fps), "-i",    "pipe:0"};
   args.insert(args.end(), output_args.begin(), output_args.end());
   std::vector<char *> argv;
   for (auto &arg : args)
@@ -88,8 +68,7 @@ pid_t spawn_ffmpeg(const std::vector<std::string> &output_args, int fps,
 
 bool encoder_succeeded(pid_t pid, const std::string &what) {
   int status = 0;
-  while (waitpid(pid, &status, 0) == -1 && errno == EINTR) {
-  }
+  byte_io::retry_interrupted([&] { return waitpid(pid, &status, 0); });
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
     return true;
   std::fprintf(stderr, "board-rig: ffmpeg failed to write %s (%s)\n",
@@ -124,7 +103,7 @@ void sample_screen(Recorder &recorder, int screen_fd, int fps) {
     if (!read_screen(screen_fd, screen))
       return;
     do {
-      if (!write_all(recorder.pipe_fd, screen.data(), screen_bytes))
+      if (!byte_io::write_all(recorder.pipe_fd, screen.data(), screen_bytes))
         return;
       next += period;
     } while (clock::now() >= next);
@@ -136,11 +115,8 @@ void sample_screen(Recorder &recorder, int screen_fd, int fps) {
 
 bool read_screen(int screen_fd, Screen &screen) {
   screen.resize(frame_pattern::screen_pixel_count);
-  auto *bytes = reinterpret_cast<unsigned char *>(screen.data());
-  return transfer_all(screen_bytes, [&](std::size_t done) {
-    return pread(screen_fd, bytes + done, screen_bytes - done,
-                 static_cast<off_t>(done));
-  });
+  return byte_io::pread_all(screen_fd, screen.data(), screen_bytes, 0) ==
+         static_cast<ssize_t>(screen_bytes);
 }
 
 std::string describe_screen(const Screen &screen) {
@@ -162,7 +138,7 @@ bool save_png(const Screen &screen, int dir_fd, const std::string &name) {
       spawn_ffmpeg({"-frames:v", "1", "-y", file}, 1, dir_fd, input_fd);
   if (encoder == -1)
     return false;
-  const bool sent = write_all(input_fd, screen.data(), screen_bytes);
+  const bool sent = byte_io::write_all(input_fd, screen.data(), screen_bytes);
   close(input_fd);
   return encoder_succeeded(encoder, file) && sent;
 }

@@ -1,6 +1,7 @@
-// The touch script: one step a line. Touch steps write records into the
-// FIFO; expect steps observe the player's output, screen and descriptors,
-// waiting for a state up to the timeout rather than assuming a speed.
+// The touch script, in the step language of tests/README.md: the player's
+// lines by name, their texts from its headers. Touch steps write records
+// into the FIFO; expect steps observe the player's output, screen and
+// descriptors, waiting for a state up to the timeout, not assuming a speed.
 #include "rig.h"
 
 #include <algorithm>
@@ -12,11 +13,15 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "byte_formats.h"
 #include "frame_pattern.h"
+#include "main.h"
+#include "show_bmp.h"
+#include "touch.h"
 
 namespace {
 
@@ -34,6 +39,10 @@ std::string trim(const std::string &text) {
   if (begin == std::string::npos)
     return "";
   return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+bool starts_with(const std::string &text, const std::string &prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 // A text argument: "quoted" exactly (for trailing spaces), or else the rest
@@ -62,16 +71,80 @@ long to_number(const std::string &word) {
 }
 
 std::vector<long> numbers(const std::string &rest, std::size_t count) {
+  std::istringstream words(rest);
   std::vector<long> values;
-  std::size_t at = 0;
-  while ((at = rest.find_first_not_of(' ', at)) != std::string::npos) {
-    const auto end = rest.find(' ', at);
-    values.push_back(to_number(rest.substr(at, end - at)));
-    at = end;
-  }
+  for (std::string word; words >> word;)
+    values.push_back(to_number(word));
   if (values.size() != count)
     throw StepError{"needs " + std::to_string(count) + " number(s)"};
   return values;
+}
+
+// ---- the player's lines, by the names of tests/README.md
+
+struct LineName {
+  const char *name;
+  const char *text; // the player's format, or its whole line
+  bool reason;      // on standard error as "TEXT: REASON"
+};
+
+const LineName line_names[] = {
+    {"position", position_line_format, false},
+    {"size", size_line_format, false},
+    {"drawn", pixels_read_format, false},
+    {"open-failed", open_failed_line, false},
+    {"read-failed", read_failed_line, false},
+    {"bad-size", bad_size_line, false},
+    {"touch-missing", open_error_text, true},
+    {"touch-lost", read_error_text, true},
+    {"touch-back", touch_back_line, false},
+};
+
+// How every line printed from `format` begins, whatever its values.
+std::string format_prefix(const std::string &format) {
+  return format.substr(0, format.find_first_of("%\n"));
+}
+
+std::string kind_prefix(const LineName &name) {
+  return name.reason ? name.text + std::string(": ") : format_prefix(name.text);
+}
+
+const LineName &take_line_name(std::string &rest) {
+  const std::string word = rest.substr(0, rest.find(' '));
+  rest = trim(rest.substr(word.size()));
+  for (const auto &name : line_names)
+    if (word == name.name)
+      return name;
+  throw StepError{"no line is named '" + word + "' (quote any other line)"};
+}
+
+// The line `name` with the values in `rest`, printed as the player does.
+std::string with_values(const LineName &name, const std::string &rest) {
+  if (name.reason && rest.empty())
+    throw StepError{std::string(name.name) + " needs a REASON"};
+  if (name.reason)
+    return kind_prefix(name) + rest;
+  const std::string format = name.text;
+  auto values = numbers(rest, std::count(format.begin(), format.end(), '%'));
+  values.resize(2); // no line has more values
+  char line[256];
+  std::snprintf(line, sizeof line, name.text, int(values[0]), int(values[1]));
+  return std::string(line, std::strcspn(line, "\n"));
+}
+
+// A LINE argument: a line name with its values, or "TEXT".
+std::string take_line(std::string &rest) {
+  if (rest.empty() || rest[0] != '"')
+    return with_values(take_line_name(rest), rest);
+  return take_text(rest);
+}
+
+// A KIND argument, as the prefix its lines share: a line name without
+// values, or "PREFIX".
+std::string take_kind(std::string &rest) {
+  if (rest.empty() || rest[0] != '"')
+    return kind_prefix(take_line_name(rest));
+  return take_text(rest);
 }
 
 // ---- observing the player
@@ -87,27 +160,51 @@ bool player_done(Rig &rig) {
   return rig.player.ended && rig.player.open_streams == 0;
 }
 
-long count_prefix(const std::vector<PlayerLine> &lines,
-                  const std::string &prefix) {
-  long count = 0;
-  for (const auto &line : lines)
-    count += line.text.compare(0, prefix.size(), prefix) == 0;
-  return count;
-}
-
 // Counted in place: a long run holds hundreds of thousands of lines, too
 // many to copy at every poll.
 long count_now(Rig &rig, const std::string &prefix) {
   std::lock_guard<std::mutex> lock(rig.player.mutex);
-  return count_prefix(rig.player.lines, prefix);
+  return std::count_if(rig.player.lines.begin(), rig.player.lines.end(),
+                       [&prefix](const PlayerLine &line) {
+                         return starts_with(line.text, prefix);
+                       });
 }
 
-// Each "ret = " line is one frame drawn; frames go 1, 2, ... 81, 0, 1, ...
-// so the n-th one drawn is frame n mod 82.
-int last_drawn_frame(Rig &rig) {
-  const long drawn = count_now(rig, "ret = ");
-  return drawn == 0 ? frame_pattern::blank
-                    : static_cast<int>(drawn % frame_count);
+// The passes of the frame loop, as tests/README.md counts them for
+// `last-drawn`: pass n shows frame n mod 82 (the loop's 1, 2, ... 81, 0).
+struct Passes {
+  long count = 0;
+  long drawing = 0;   // passes with a drawn line
+  long last_drew = 0; // the number of the last of them; 0: none
+};
+
+Passes passes_now(Rig &rig) {
+  const std::string size_prefix = format_prefix(size_line_format);
+  const std::string drawn_prefix = format_prefix(pixels_read_format);
+  std::lock_guard<std::mutex> lock(rig.player.mutex);
+  Passes passes;
+  bool sized = false; // the pass has its size line, and no end yet
+  for (const auto &line : rig.player.lines) {
+    const std::string &text = line.text;
+    const bool size = starts_with(text, size_prefix);
+    if (size || text == open_failed_line ||
+        (!sized && text == read_failed_line)) {
+      ++passes.count;
+      sized = size;
+    } else if (sized && starts_with(text, drawn_prefix)) {
+      ++passes.drawing;
+      passes.last_drew = passes.count;
+      sized = false;
+    } else if (text == bad_size_line || text == read_failed_line) {
+      sized = false;
+    }
+  }
+  return passes;
+}
+
+int frame_of_pass(long pass) {
+  return pass == 0 ? frame_pattern::blank
+                   : static_cast<int>(pass % frame_count);
 }
 
 // Polls `check` until it holds, the timeout passes, or the player has
@@ -139,14 +236,10 @@ Screen screen_now(Rig &rig) {
   return screen;
 }
 
-std::string fd_directory(Rig &rig) {
-  return "/proc/" + std::to_string(rig.player.pid) + "/fd";
-}
-
 // The targets of the player's open descriptors.
 std::vector<std::string> open_files(Rig &rig) {
   std::vector<std::string> targets;
-  const std::string dir = fd_directory(rig);
+  const std::string dir = "/proc/" + std::to_string(rig.player.pid) + "/fd";
   DIR *listing = opendir(dir.c_str());
   if (listing == nullptr)
     throw StepError{"cannot list " + dir + ": " + std::strerror(errno)};
@@ -237,43 +330,39 @@ void step_settle(Rig &rig, std::string &rest) {
 
 // ---- output steps
 
-void step_expect_line(Rig &rig, std::string &rest) {
-  const std::string text = take_text(rest);
+// The first unmatched line that is LINE; with `next`, the very next one.
+void expect_line(Rig &rig, std::string &rest, bool next) {
+  const std::string text = take_line(rest);
   wait_or_fail(rig, [&](std::string &seen) {
     const auto lines = lines_of(rig);
-    for (std::size_t i = rig.line_cursor; i < lines.size(); ++i)
+    for (std::size_t i = rig.line_cursor; i < lines.size(); ++i) {
       if (lines[i].text == text) {
         rig.line_cursor = i + 1;
         return true;
       }
-    seen = "not printed";
+      if (next)
+        throw StepError{"the next line is '" + lines[i].text + "'"};
+    }
+    seen = next ? "no further line" : "not printed";
     return false;
   });
 }
 
-// The very next line not yet matched must be TEXT.
-void step_expect_next_line(Rig &rig, std::string &rest) {
-  const std::string text = take_text(rest);
-  wait_or_fail(rig, [&](std::string &seen) {
-    const auto lines = lines_of(rig);
-    seen = "no further line";
-    return lines.size() > rig.line_cursor;
-  });
-  const std::string next = lines_of(rig)[rig.line_cursor].text;
-  if (next != text)
-    throw StepError{"the next line is '" + next + "'"};
-  ++rig.line_cursor;
+void step_expect_line(Rig &rig, std::string &rest) {
+  expect_line(rig, rest, false);
 }
 
-// wait-count PREFIX N: at least N lines so far begin with PREFIX; with +N,
-// N more than when the step began.
+void step_expect_next_line(Rig &rig, std::string &rest) {
+  expect_line(rig, rest, true);
+}
+
+// wait-count KIND N: at least N lines so far are of KIND; with +N, N more
+// than when the step began.
 void step_wait_count(Rig &rig, std::string &rest) {
-  const std::string prefix = take_text(rest);
-  const auto words = trim(rest);
-  if (words.empty())
-    throw StepError{"needs PREFIX and a count"};
-  long target = to_number(words[0] == '+' ? words.substr(1) : words);
-  if (words[0] == '+')
+  const std::string prefix = take_kind(rest);
+  const bool more = starts_with(rest, "+");
+  long target = to_number(more ? rest.substr(1) : rest);
+  if (more)
     target += count_now(rig, prefix);
   wait_or_fail(rig, [&](std::string &seen) {
     const long count = count_now(rig, prefix);
@@ -282,10 +371,10 @@ void step_wait_count(Rig &rig, std::string &rest) {
   });
 }
 
-// expect-count PREFIX N: exactly N lines so far begin with PREFIX.
+// expect-count KIND N: exactly N lines so far are of KIND.
 void step_expect_count(Rig &rig, std::string &rest) {
-  const std::string prefix = take_text(rest);
-  const long expected = to_number(trim(rest));
+  const std::string prefix = take_kind(rest);
+  const long expected = to_number(rest);
   const long count = count_now(rig, prefix);
   if (count != expected)
     throw StepError{std::to_string(count) + " such lines"};
@@ -297,7 +386,7 @@ void step_expect_count(Rig &rig, std::string &rest) {
 std::function<int()> frame_argument(Rig &rig, std::string &rest) {
   const std::string word = trim(rest);
   if (word == "last-drawn")
-    return [&rig] { return last_drawn_frame(rig); };
+    return [&rig] { return frame_of_pass(passes_now(rig).last_drew); };
   const int number =
       word == "blank" ? frame_pattern::blank : int(to_number(word));
   if (number >= frame_count)
@@ -333,7 +422,7 @@ void step_expect_frame(Rig &rig, std::string &rest) {
 }
 
 // How the screen looks when the player is stopped at any instant after
-// printing frame N's "ret = " line: still all the frame before (N is read
+// printing frame N's drawn line: still all the frame before (N is read
 // but not yet drawn), N being drawn from the top over it (or over a blank
 // screen), or all N.
 void step_expect_drawing(Rig &rig, std::string &rest) {
@@ -349,18 +438,25 @@ void step_expect_drawing(Rig &rig, std::string &rest) {
   });
 }
 
+// The name of frame `number`'s file, as the player's path has it.
+std::string frame_file(int number) {
+  char path[frame_path_size];
+  std::snprintf(path, sizeof path, frame_path_format, number);
+  return std::strrchr(path, '/') + 1;
+}
+
 // Notes what the picture shows and, for any frames, which file the log
 // says was drawn last.
 void step_snap(Rig &rig, std::string &rest) {
   const std::string name = take_text(rest);
   const Screen screen = screen_now(rig);
-  const long drawn = count_now(rig, "ret = ");
+  const Passes passes = passes_now(rig);
   if (!save_png(screen, rig.out_fd, name))
     throw StepError{"could not save the picture"};
   std::string seen = "snap " + name + ": " + describe_screen(screen);
-  if (drawn > 0)
-    seen += "; " + std::to_string(drawn) + " frames drawn, the last Frame" +
-            std::to_string(drawn % frame_count) + ".bmp";
+  if (passes.drawing > 0)
+    seen += "; " + std::to_string(passes.drawing) + " frames drawn, the last " +
+            frame_file(frame_of_pass(passes.last_drew));
   note(rig.player, seen);
 }
 
@@ -451,7 +547,7 @@ int signal_number(const std::string &name) {
 }
 
 void step_kill(Rig &rig, std::string &rest) {
-  const std::string name = trim(rest).empty() ? "KILL" : trim(rest);
+  const std::string name = rest.empty() ? "KILL" : rest;
   if (!signal_player(rig.player, signal_number(name)))
     throw StepError{"the player has already ended"};
 }

@@ -15,54 +15,11 @@ usage: boot-test.py ARCH SCENARIO --frame-gen PATH
   SCENARIO  a file tests/vm/board/scenarios/SCENARIO.boot
 Exits 0 when every step holds, 1 on a failed step, 77 when QEMU is missing.
 
-A scenario is one step a line ('#' starts a comment). TEXT is the rest of
-the line, or "quoted" (a TEXT before more words is one word unless
-quoted). The first step boots:
-  boot [INIT] [DISK] [KERNEL-PARAMETER...]
-        INIT: busybox (default) or systemd; DISK: frames (default),
-        no-folder or none (plugged in later)
-Steps shared with the emulated board's touch scripts (tools/board-rig):
-  down X Y | up | close-touch | open-touch | wait MS | settle MS
-  snap NAME | kill [SIGNAL]
-  expect-line TEXT | wait-count PREFIX N|+N | expect-count PREFIX N
-  expect-frame N|blank|unknown|none|last-drawn | expect-open PATH
-  expect-running
-"Lines" are those of /var/log/frame-player.log (the journal's, on
-systemd); `last-drawn` is the number of the last frame drawn since the
-player last started, counting the passes that failed too; `none` is
-anything but a frame. Steps of the booted board:
-  plug [frames|no-folder]   the USB disk goes in (QMP device_add)
-  pull                      the USB disk comes out (QMP device_del)
-  shell CMD                 runs CMD in the serial shell; it must succeed
-  expect-output TEXT CMD    CMD prints exactly TEXT (any status)
-  expect-log TEXT           a log line containing TEXT, after the last match
-  expect-absent TEXT        no log line so far contains TEXT
-  expect-console TEXT       a serial console line containing TEXT
-  expect-same NAME [MS]     the screen is exactly snapshot NAME (in every
-                            dump for MS)
-  expect-restart MIN MAX    after `kill`, the log notes a new start MIN to
-                            MAX seconds after the kill
-  expect-at-most N CMD      CMD prints a number, at most N (printed)
-  expect-disk-unchanged     the run's copy of the frame disk is byte for byte
-                            the original, and fsck.fat -n finds it clean
-Steps of the boards that keep their root on a disk (INIT busybox-disk or
-systemd-disk, build-disk-image), which tools/install-board reaches over
-SSH through a port of the host's loopback:
-  reboot                    the board restarts: QEMU ends with its
-                            shutdown and boots the same root disk again
-  install [OPTION...]       tools/install-board OPTION... USER@BOARD from
-                            the host; it must exit 0
-  install-fails TEXT [OPTION...]  it must exit 1 with a last line that
-                            contains TEXT
-  expect-installed TEXT     the last install printed the line TEXT
-  root-snapshot NAME        lists the root file system (paths, modes,
-                            owners, link targets, contents' checksums)
-  expect-root NAME          the root is as snapshot NAME listed it
+A scenario is a touch script (tests/README.md, "Touch scripts"); the
+steps that only booted boards have are in tests/vm/README.md.
 """
 
-import argparse
 import difflib
-import importlib.util
 import os
 import re
 import shlex
@@ -75,43 +32,20 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.realpath(__file__))
-sys.dont_write_bytecode = True  # no cache of the shared driver in the tree
-_spec = importlib.util.spec_from_file_location(
-    "vm_test", os.path.join(HERE, "..", "vm-test.py"))
-vm_test = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(vm_test)
-check, connect, CheckFailed = vm_test.check, vm_test.connect, vm_test.CheckFailed
-REPO = vm_test.REPO
+sys.dont_write_bytecode = True  # no bytecode cache in the source tree
+sys.path.insert(0, os.path.join(HERE, ".."))
+import guest as vm  # noqa: E402
+from guest import check, CheckFailed, take_text  # noqa: E402
 
+REPO = vm.REPO
 STARTED = "S99frame-player: player started (pid "
 TIMEOUT = 60
 KERNEL_LINE = re.compile(r"^\[ *\d+\.\d+\] ")
 
-# The board for each architecture: its serial console, and the kernel
-# parameters that shape QEMU's machine like the board (no power button or
-# PC keyboard to take event0 from the touchscreen).
-MACHINES = {
-    "armhf": {
-        "qemu": "qemu-system-arm",
-        "args": ["-M", "virt,highmem=off", "-cpu", "cortex-a15",
-                 "-global", "virtio-mmio.force-legacy=false",
-                 "-device", "virtio-gpu-device,xres=800,yres=480",
-                 "-device", "virtio-serial-device"],
-        "serial": "ttyAMA0",
-        "machine": "initcall_blacklist=gpio_keys_init",
-        "disk": "virtio-blk-device",
-        "net": "virtio-net-device",
-    },
-    "x86_64": {
-        "qemu": "qemu-system-x86_64",
-        "args": ["-device", "VGA,xres=800,yres=480",
-                 "-device", "virtio-serial-pci"],
-        "serial": "ttyS0",
-        "machine": "i8042.nokbd i8042.noaux",
-        "disk": "virtio-blk-pci",
-        "net": "virtio-net-pci",
-    },
-}
+# The boards (guest.py's machines); armhf on the low memory map, where the
+# 32-bit kernel can claim the PCI host and so has USB.
+BOARDS = ("armhf", "x86_64")
+HIGHMEM_OFF = {"armhf": ["-M", "virt,highmem=off"], "x86_64": []}
 
 # A board's command line: the serial console, the kernel console on the
 # LCD (the last console named is /dev/console, as on boards whose init
@@ -156,33 +90,22 @@ INITS["systemd-disk"] = dict(
               "./var/lib/systemd"])
 
 
-class Guest:
+class Guest(vm.Guest):
     """One boot: QEMU, its serial shell, touch channel, log copy and QMP."""
 
-    def __init__(self, arch, init, workdir, disk, append, boot=1):
-        machine = MACHINES[arch]
+    def __init__(self, arch, init, workdir, frame_gen, disk, append, boot=1):
+        machine = vm.MACHINES[arch]
         self.init = INITS[init]
-        self.workdir = workdir
-        self.images = os.path.join(REPO, "build", "vm", "images",
-                                   self.init["images"].format(arch=arch))
         # A reboot's files are its own: "console-2.log", ...
         name = (lambda base: base) if boot == 1 else (
             lambda base: "%s-%d" % (base, boot))
-        self.console = os.path.join(workdir, name("console") + ".log")
         self.log = os.path.join(workdir, name("player") + ".log")
-        sockets = {name: os.path.join(workdir, name + ".sock")
-                   for name in ("serial", "touch", "qmp")}
-        for path in sockets.values():
-            if os.path.exists(path):
-                os.unlink(path)
-        kernel_append = " ".join([BOARD_APPEND.format(**machine),
-                                  machine["machine"]] + append)
-        args = [machine["qemu"], "-accel", "tcg", "-m", self.init["memory"],
-                "-nodefaults",
-                "-no-user-config", "-display", "none", "-no-reboot",
-                "-kernel", os.path.join(self.images, "kernel"),
-                "-initrd", os.path.join(self.images, "initrd"),
-                "-append", kernel_append] + machine["args"] + [
+        super().__init__(workdir, frame_gen, TIMEOUT, os.path.join(
+            REPO, "build", "vm", "images", self.init["images"].format(arch=arch)),
+            os.path.join(workdir, name("console") + ".log"), self.log)
+        sockets = {name: self.socket(name) for name in ("serial", "touch")}
+        args = HIGHMEM_OFF[arch] + [
+            "-device", "virtio-serial-" + machine["virtio"],
             "-chardev", "socket,id=serial,path=%s,server=on,wait=off"
             % sockets["serial"],
             "-serial", "chardev:serial",
@@ -191,27 +114,22 @@ class Guest:
             "-device", "virtconsole,chardev=touch",
             "-chardev", "file,id=log,path=" + self.log,
             "-device", "virtconsole,chardev=log",
-            "-device", "qemu-xhci,id=usb",
-            "-qmp", "unix:%s,server=on,wait=off" % sockets["qmp"]]
-        for kind in ("frames", "no-folder"):
-            args += self.disk_args(kind)
+            "-device", "qemu-xhci,id=usb"]
+        for image in ("frames", "no-folder"):
+            args += self.disk_args(image)
         if disk != "none":
             args += ["-device", "usb-storage,drive=%s,id=udisk" % disk]
         self.ssh_port = None
         if "user" in self.init:
-            args += self.root_disk_args(machine)
-        self.started = time.monotonic()
-        self.qemu = subprocess.Popen(args, stdin=subprocess.DEVNULL)
+            args += self.root_disk_args(machine["virtio"])
+        self.launch(machine, self.init["memory"], "initrd", " ".join(
+            [BOARD_APPEND.format(**machine), machine["append"]] + append), args)
         deadline = self.started + 10
-        self.qmp = connect(sockets["qmp"], deadline).makefile("rw")
-        self.qmp_call("qmp_capabilities")
-        self.serial = connect(sockets["serial"], deadline)
+        self.serial = vm.connect(sockets["serial"], deadline)
         # The serial port waits for its reader: copy it out as it comes.
         threading.Thread(target=self.copy_console, daemon=True).start()
-        self.touch_channel = connect(sockets["touch"], deadline)
-        self.console_at = 0  # lines before this were matched already
+        self.touch_channel = vm.connect(sockets["touch"], deadline)
         self.log_at = 0
-        self.log_times = []  # when each log line was first seen
         self.commands = 0
         self.killed_at = None
 
@@ -241,7 +159,7 @@ class Guest:
                 "-blockdev", "driver=raw,file=%s-file,node-name=%s"
                 % (kind, kind)]
 
-    def root_disk_args(self, machine):
+    def root_disk_args(self, virtio):
         """The run's own copy of the root disk, kept across reboots, and
         the network, with the board's SSH port on a port of the host's
         loopback."""
@@ -256,10 +174,10 @@ class Guest:
         return ["-blockdev", "driver=file,filename=%s,node-name=root-file"
                 % root,
                 "-blockdev", "driver=raw,file=root-file,node-name=root",
-                "-device", machine["disk"] + ",drive=root",
+                "-device", "virtio-blk-%s,drive=root" % virtio,
                 "-netdev", "user,id=net,hostfwd=tcp:127.0.0.1:%d-:22"
                 % self.ssh_port,
-                "-device", machine["net"] + ",netdev=net"]
+                "-device", "virtio-net-%s,netdev=net" % virtio]
 
     def ssh_options(self):
         """What tools/install-board and the snapshots log in with: the
@@ -273,19 +191,18 @@ class Guest:
     def login(self):
         return "%s@127.0.0.1" % self.init["user"]
 
+    def ssh(self, *words):
+        return (["ssh"] + self.ssh_options() + list(words[:-1])
+                + ["-p", str(self.ssh_port), self.login(), words[-1]])
+
     def over_ssh(self, command):
         """Runs `command` on the board as root over SSH: its output."""
         done = subprocess.run(
-            ["ssh"] + self.ssh_options() + ["-p", str(self.ssh_port),
-                                            self.login(),
-                                            self.init["as_root"] + command],
-            stdin=subprocess.DEVNULL, capture_output=True, text=True,
-            timeout=TIMEOUT * 3)
+            self.ssh(self.init["as_root"] + command), stdin=subprocess.DEVNULL,
+            capture_output=True, text=True, timeout=TIMEOUT * 3)
         check(done.returncode == 0, "ssh %s: status %d: %s"
               % (command[:40], done.returncode, done.stderr.strip()))
         return done.stdout
-
-    qmp_call = vm_test.Guest.qmp_call
 
     def device_gone(self, device_id):
         """Waits until QEMU has let go of a device that was unplugged."""
@@ -294,46 +211,9 @@ class Guest:
             return None if any(c["name"] == device_id for c in children) else True
         self.wait_for(gone, "device %s is still there" % device_id)
 
-    # ---- what the host sees
-
-    @staticmethod
-    def read_lines(path):
-        try:
-            with open(path, "rb") as f:
-                text = f.read().decode("utf-8", errors="replace")
-        except FileNotFoundError:
-            return []
-        return [line.rstrip("\r") for line in text.split("\n")[:-1]]
-
-    def console_lines(self):
-        return self.read_lines(self.console)
-
-    def log_lines(self):
-        lines = self.read_lines(self.log)
-        now = time.monotonic()
-        self.log_times += [now] * (len(lines) - len(self.log_times))
-        return lines
-
-    def wait_for(self, condition, what, timeout=TIMEOUT):
-        """Polls `condition` until it gives a result that is not None."""
-        deadline = time.monotonic() + timeout
-        while True:
-            result = condition()
-            if result is not None:
-                return result
-            check(time.monotonic() < deadline and self.qemu.poll() is None,
-                  what)
-            time.sleep(0.05)
-
-    def find_line(self, lines, start, matches):
-        for index in range(start, len(lines)):
-            if matches(lines[index]):
-                return index
-        return None
-
     def current_run(self):
         """Log lines since the player last started."""
-        lines = self.log_lines()
+        lines = self.lines()
         starts = [i for i, l in enumerate(lines) if STARTED in l]
         return lines[starts[-1] + 1:] if starts else lines
 
@@ -352,8 +232,8 @@ class Guest:
         def done():
             lines = self.console_lines()[before:]
             # A shell that was not yet ready prints its prompt before it.
-            begin = self.find_line(lines, 0, lambda l: l.endswith("<<" + tag))
-            end = self.find_line(lines, begin or 0,
+            begin = vm.find_line(lines, 0, lambda l: l.endswith("<<" + tag))
+            end = vm.find_line(lines, begin or 0,
                                  lambda l: l.startswith(">>%s " % tag))
             if begin is None or end is None:
                 return None
@@ -366,47 +246,17 @@ class Guest:
         return self.wait_for(done, "no answer to %r" % command, timeout)
 
     def wait_for_shell(self):
-        self.wait_for(lambda: self.find_line(
-            self.console_lines(), 0,
-            lambda l: self.init["shell_ready"] in l),
-            "no shell on the serial port")
+        self.wait_line(lambda l: self.init["shell_ready"] in l,
+                       source=self.console_lines,
+                       what="no shell on the serial port")
         self.shell("true")
         if self.ssh_port:
             self.wait_for(self.ssh_answers, "no SSH server answers")
 
     def ssh_answers(self):
-        done = subprocess.run(
-            ["ssh"] + self.ssh_options() + ["-o", "ConnectTimeout=5", "-p",
-                                            str(self.ssh_port), self.login(),
-                                            "true"],
-            stdin=subprocess.DEVNULL, capture_output=True)
+        done = subprocess.run(self.ssh("-o", "ConnectTimeout=5", "true"),
+                              stdin=subprocess.DEVNULL, capture_output=True)
         return True if done.returncode == 0 else None
-
-    # ---- screen
-
-    def screen(self, name):
-        path = os.path.join(self.workdir, name + ".ppm")
-        self.qmp_call("screendump", filename=path)
-        return path
-
-    def identify(self, path, frame_gen):
-        shown = subprocess.run([frame_gen, "identify", path],
-                               capture_output=True, text=True)
-        return shown.stdout.strip()
-
-    close = vm_test.Guest.close
-
-
-def take_text(rest, word=False):
-    """A "quoted" text and what follows it; or else the first word and the
-    rest (`word`), or the whole rest."""
-    if rest.startswith('"'):
-        close = rest.index('"', 1)
-        return rest[1:close], rest[close + 1:].strip()
-    if word:
-        first, _, after = rest.partition(" ")
-        return first, after.strip()
-    return rest.strip(), ""
 
 
 class Scenario:
@@ -434,7 +284,7 @@ class Scenario:
                   "line %d: the first step must be boot" % number)
             try:
                 step(rest)
-            except CheckFailed as failure:
+            except (CheckFailed, LookupError, ValueError) as failure:
                 raise CheckFailed("line %d: %s %s: %s"
                                   % (number, word, rest, failure))
 
@@ -447,7 +297,9 @@ class Scenario:
             init = words.pop(0)
         if words and words[0] in ("frames", "no-folder", "none"):
             disk = words.pop(0)
-        self.boot_args = (init, self.workdir, disk, words)
+        # The journal keeps lines without their trailing blanks.
+        self.stripped = init.startswith("systemd")
+        self.boot_args = (init, self.workdir, self.frame_gen, disk, words)
         self.guest = Guest(self.arch, *self.boot_args)
         self.guest.wait_for_shell()
 
@@ -476,30 +328,20 @@ class Scenario:
 
     # ---- the touchscreen
 
-    def touch(self, command):
-        guest = self.guest
-        before = len(guest.console_lines())
-        guest.touch_channel.sendall((command + "\n").encode())
-        guest.wait_for(lambda: guest.find_line(
-            guest.console_lines(), before,
-            # The shell's prompt may stand before it on the serial line.
-            lambda l: l.endswith("touch: " + command)),
-            "touch helper did not ack")
-
     def step_down(self, rest):
         x, y = (int(n) for n in rest.split())
-        self.touch("down %d %d" % (x, y))
+        self.guest.touch("down %d %d" % (x, y))
 
     def step_up(self, rest):
-        self.touch("up")
+        self.guest.touch("up")
 
     def step_close_touch(self, rest):
         """The touchscreen is unplugged: its node goes."""
-        self.touch("destroy")
+        self.guest.touch("destroy")
 
     def step_open_touch(self, rest):
         """It is plugged in again: mdev makes its node."""
-        self.touch("create")
+        self.guest.touch("create")
 
     # ---- time
 
@@ -507,26 +349,20 @@ class Scenario:
         time.sleep(int(rest) / 1000)
 
     def step_settle(self, rest):
-        quiet = int(rest) / 1000
-        last, since = len(self.guest.log_lines()), time.monotonic()
-        while time.monotonic() - since < quiet:
-            time.sleep(0.05)
-            now = len(self.guest.log_lines())
-            if now != last:
-                last, since = now, time.monotonic()
+        self.guest.settle(int(rest) / 1000)
 
     # ---- the log
 
     def expect_log(self, matches, what):
-        guest = self.guest
-        index = guest.wait_for(lambda: guest.find_line(
-            guest.log_lines(), guest.log_at, matches), what)
-        guest.log_at = index + 1
+        index = self.guest.wait_line(matches, self.guest.log_at, what=what)
+        self.guest.log_at = index + 1
         return index
 
     def step_expect_line(self, rest):
-        text, _ = take_text(rest)
-        self.expect_log(lambda l: l == text, "no log line %r" % text)
+        text = vm.named_line(rest, self.stripped)
+        same = (lambda l: l.rstrip() == text) if self.stripped else (
+            lambda l: l == text)
+        self.expect_log(same, "no log line %r" % text)
 
     def step_expect_log(self, rest):
         text, _ = take_text(rest)
@@ -534,53 +370,27 @@ class Scenario:
 
     def step_expect_absent(self, rest):
         text, _ = take_text(rest)
-        found = [l for l in self.guest.log_lines() if text in l]
+        found = [l for l in self.guest.lines() if text in l]
         check(not found, "log has %r" % found[:3])
 
-    def count(self, prefix):
-        return sum(1 for l in self.guest.log_lines() if l.startswith(prefix))
+    def count(self, matches):
+        return vm.count(self.guest.lines(), matches)
 
     def step_wait_count(self, rest):
-        prefix, number = take_text(rest, word=True)
+        matches, number = vm.take_kind(rest, self.stripped)
         wanted = int(number)
         if number.startswith("+"):
-            wanted += self.count(prefix)
-        self.guest.wait_for(lambda: True if self.count(prefix) >= wanted
-                            else None, "fewer than %d lines %r (%d)"
-                            % (wanted, prefix, self.count(prefix)))
+            wanted += self.count(matches)
+        self.guest.wait_for(lambda: True if self.count(matches) >= wanted
+                            else None, "fewer than %d lines (%d)"
+                            % (wanted, self.count(matches)))
 
     def step_expect_count(self, rest):
-        prefix, number = take_text(rest, word=True)
-        found = self.count(prefix)
-        check(found == int(number), "%d lines %r, not %s"
-              % (found, prefix, number))
-
-    def step_expect_console(self, rest):
-        text, _ = take_text(rest)
-        guest = self.guest
-        index = guest.wait_for(lambda: guest.find_line(
-            guest.console_lines(), guest.console_at, lambda l: text in l),
-            "no console line with %r" % text)
-        guest.console_at = index + 1
+        matches, number = vm.take_kind(rest, self.stripped)
+        found = self.count(matches)
+        check(found == int(number), "%d lines, not %s" % (found, number))
 
     # ---- the screen
-
-    def last_drawn(self):
-        """Each pass of the loop takes the next number, 1, 2, ... 81, 0, 1,
-        and begins with a size line, "open failed !", or "read failed !"
-        when the headers cannot be read; the frame shown is the number of
-        the last pass that drew ("ret = ")."""
-        passes, drawn, sized = 0, None, False
-        for line in self.guest.current_run():
-            if line == "read failed !" and sized:
-                pass  # the pixel data of a pass already counted
-            elif line.startswith("图像宽度") or line in ("open failed !",
-                                                      "read failed !"):
-                passes += 1
-            elif line.startswith("ret = "):
-                drawn = passes
-            sized = line.startswith("图像宽度")
-        return "blank" if drawn is None else str(drawn % vm_test.FRAME_COUNT)
 
     def step_snap(self, rest):
         path = self.guest.screen(rest)
@@ -588,18 +398,10 @@ class Scenario:
                             filename=path[:-len(".ppm")] + ".png")
 
     def step_expect_frame(self, rest):
-        """Screen updates land a few tens of milliseconds late: retry."""
-        shown = None
-        for attempt in range(30):
-            wanted = self.last_drawn() if rest == "last-drawn" else rest
-            path = self.guest.screen("expect-frame")
-            shown = self.guest.identify(path, self.frame_gen)
-            if shown == wanted or (wanted == "none" and not shown.isdigit()):
-                return
-            time.sleep(0.1)
-        failed = os.path.join(self.workdir, "failed-screen.ppm")
-        os.replace(path, failed)
-        check(False, "screen shows %s, not %s (see %s)" % (shown, wanted, failed))
+        guest = self.guest
+        guest.expect_screen((lambda: vm.last_drawn(guest.current_run(),
+                                                    self.stripped))
+                            if rest == "last-drawn" else rest, "expect-frame")
 
     def step_expect_same(self, rest):
         """Every screen dump, 0.1 s apart for MS, is exactly snapshot NAME:
@@ -735,7 +537,7 @@ class Scenario:
 
     def step_kill(self, rest):
         signal = rest or "KILL"
-        self.guest.log_at = len(self.guest.log_lines())
+        self.guest.log_at = len(self.guest.lines())
         self.guest.killed_at = time.monotonic()
         self.step_shell("kill -%s %s" % (signal, self.guest.init["pid"]))
 
@@ -744,21 +546,17 @@ class Scenario:
         check(guest.killed_at is not None, "no kill before")
         least, most = (float(n) for n in rest.split())
         index = self.expect_log(lambda l: STARTED in l, "no new start logged")
-        took = guest.log_times[index] - guest.killed_at
+        took = guest.line_times[index] - guest.killed_at
         check(least <= took <= most, "started again %.1f s after the kill"
               % took)
         print("restarted %.1f s after the kill" % took)
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("arch", choices=MACHINES)
-    parser.add_argument("scenario")
-    parser.add_argument("--frame-gen", required=True)
-    args = parser.parse_args()
-    if vm_test.qemu_missing(MACHINES[args.arch]):
-        return vm_test.SKIP
-    workdir = vm_test.fresh_run_dir("boot-%s-%s" % (args.scenario, args.arch))
+    args = vm.arguments(BOARDS)
+    if vm.qemu_missing(args.arch):
+        return vm.SKIP
+    workdir = vm.fresh_run_dir("boot-%s-%s" % (args.scenario, args.arch))
     scenario = Scenario(args.arch, os.path.join(
         HERE, "scenarios", args.scenario + ".boot"), args.frame_gen, workdir)
     try:
@@ -772,7 +570,7 @@ def main():
     guest = scenario.guest
     if guest and not ok:
         print("-- console\n" + "\n".join(guest.console_lines()[-30:]))
-        print("-- log\n" + "\n".join(guest.log_lines()[-20:]))
+        print("-- log\n" + "\n".join(guest.lines()[-20:]))
     print("boot %s %s: %s (%.1f s, files in %s)" % (
         args.scenario, args.arch, summary,
         scenario.earlier + (guest.elapsed if guest else 0), workdir))

@@ -17,11 +17,11 @@ expect-output active systemctl is-active frame-player
 expect-open /dev/input/event0
 expect-frame none
 down 512 300
-expect-line get_xy:(400,240)
-expect-line "ret = 1152000"
-wait-count "ret = " 3
+expect-line position 400 240
+expect-line drawn 1152000
+wait-count drawn 3
 up
-expect-line get_xy:(400,240)
+expect-line position 400 240
 settle 1000
 expect-frame last-drawn
 

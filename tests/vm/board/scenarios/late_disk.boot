@@ -12,12 +12,12 @@ expect-open /dev/input/event0
 expect-frame none
 
 down 100 100
-expect-line get_xy:(78,80)
-expect-line "ret = 1152000"
-wait-count "ret = " 3
+expect-line position 78 80
+expect-line drawn 1152000
+wait-count drawn 3
 up
-expect-line get_xy:(78,80)
+expect-line position 78 80
 settle 1000
 expect-frame last-drawn
-expect-count "open failed !" 0
+expect-count open-failed 0
 expect-running

@@ -5,7 +5,7 @@ boot
 expect-log "S99frame-player: player started"
 expect-open /dev/input/event0
 down 512 300
-wait-count "ret = " 3
+wait-count drawn 3
 kill KILL
 expect-log "S99frame-player: player exited with status 137; restarting in 2 s"
 # Not before the delay either: no restarts in a storm.
@@ -15,13 +15,13 @@ expect-running
 # The new player never saw the finger's position: its release line has
 # the position it starts with.
 up
-expect-line get_xy:(0,0)
+expect-line position 0 0
 down 1023 599
-expect-line get_xy:(799,479)
-expect-line "ret = 1152000"
-wait-count "ret = " +2
+expect-line position 799 479
+expect-line drawn 1152000
+wait-count drawn +2
 up
-expect-line get_xy:(799,479)
+expect-line position 799 479
 settle 1000
 expect-frame last-drawn
 expect-count "S99frame-player: player exited" 0

@@ -9,7 +9,7 @@ expect-output 0 cat /sys/module/kernel/parameters/consoleblank
 expect-output 0 cat /sys/class/graphics/fbcon/cursor_blink
 expect-output 1 cut -f1 /proc/sys/kernel/printk
 down 512 300
-wait-count "ret = " 2
+wait-count drawn 2
 up
 settle 1000
 expect-frame last-drawn
@@ -32,8 +32,8 @@ expect-output 0 cat /sys/module/kernel/parameters/consoleblank
 # Elsewhere than before: the kernel passes on only positions that change,
 # and the new player has seen none yet.
 down 200 100
-expect-line get_xy:(156,80)
-wait-count "ret = " +2
+expect-line position 156 80
+wait-count drawn +2
 up
 settle 1000
 expect-frame last-drawn

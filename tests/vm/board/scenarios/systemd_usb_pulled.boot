@@ -10,12 +10,12 @@ expect-log "Started frame-player.service"
 shell until findmnt /mnt/udisk >/dev/null; do sleep 0.2; done
 expect-open /dev/input/event0
 down 512 300
-expect-line get_xy:(400,240)
-wait-count "ret = " 4
+expect-line position 400 240
+wait-count drawn 4
 pull
-wait-count "open failed !" +20
+wait-count open-failed +20
 up
-expect-line get_xy:(400,240)
+expect-line position 400 240
 settle 1000
 expect-frame last-drawn
 snap pulled
@@ -29,10 +29,10 @@ expect-log "frame-player-udisk: mounted /dev/sda1 at /mnt/udisk"
 wait 2000
 expect-same pulled
 down 512 300
-expect-line get_xy:(400,240)
-wait-count "ret = " +3
+expect-line position 400 240
+wait-count drawn +3
 up
-expect-line get_xy:(400,240)
+expect-line position 400 240
 settle 1000
 expect-frame last-drawn
 expect-absent "Stopping frame-player.service"
