@@ -78,8 +78,10 @@ INITS = {
 }
 # The boards that keep their root on a disk: who logs in over SSH, how
 # that user runs a command as root, and what the root snapshots leave out:
-# folders that the board itself keeps changing, and files it keeps
-# writing, which are listed without their contents.
+# folders that the board itself keeps changing (Debian's daily timers
+# back the package database up into /var/backups at midnight and may
+# refresh apt's state at any hour), and files it keeps writing, which are
+# listed without their contents.
 INITS["busybox-disk"] = dict(
     INITS["busybox"], images="board-disk-{arch}", user="root", as_root="",
     changing=[], growing=["./var/log/*", "./root/.ash_history"])
@@ -87,7 +89,7 @@ INITS["systemd-disk"] = dict(
     INITS["systemd"], images="board-systemd-disk-{arch}", user="board",
     as_root="sudo -n ", growing=["./var/lib/dpkg/status-old"],
     changing=["./tmp", "./var/tmp", "./var/log", "./var/cache",
-              "./var/lib/systemd"])
+              "./var/backups", "./var/lib/apt", "./var/lib/systemd"])
 
 
 class Guest(vm.Guest):
