@@ -20,6 +20,7 @@
 #include "byte_formats.h"
 #include "frame_pattern.h"
 #include "main.h"
+#include "player_lines.h"
 #include "show_bmp.h"
 #include "touch.h"
 
@@ -127,9 +128,8 @@ std::string with_values(const LineName &name, const std::string &rest) {
   const std::string format = name.text;
   auto values = numbers(rest, std::count(format.begin(), format.end(), '%'));
   values.resize(2); // no line has more values
-  char line[256];
-  std::snprintf(line, sizeof line, name.text, int(values[0]), int(values[1]));
-  return std::string(line, std::strcspn(line, "\n"));
+  return player_lines::quoted(
+      player_lines::printed(name.text, int(values[0]), int(values[1])));
 }
 
 // A LINE argument: a line name with its values, or "TEXT".
