@@ -20,10 +20,12 @@ sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
 import check_scenarios  # noqa: E402
 import guest as vm  # noqa: E402
 from guest import check, count, kind, last_drawn  # noqa: E402
-from player_lines import line, screen_position  # noqa: E402
+from player_lines import constant, line, screen_position  # noqa: E402
 
-SIZE_LINE = line("size", 800, 480)
-DRAWN_LINE = line("drawn", 800 * 480 * 3)
+# A whole frame: the screen's size, three bytes a pixel.
+WIDTH, HEIGHT = (constant("show_bmp.h", n) for n in ("lcd_width", "lcd_height"))
+SIZE_LINE = line("size", WIDTH, HEIGHT)
+DRAWN_LINE = line("drawn", WIDTH * HEIGHT * 3)
 IS_SIZE, IS_DRAWN = kind("size"), kind("drawn")
 
 # Common kernel parameters: no blinking console cursor on the picture, a
