@@ -62,38 +62,19 @@ Bytes frame_file(int width, int height, std::size_t pixel_bytes) {
   return bytes;
 }
 
-// Image pixel (i, j) as the file's bytes give it: a byte the file does not
+// Image pixels as the file's bytes give them: a byte the file does not
 // hold counts as zero, which makes rows it does not reach black.
-std::uint32_t pixel_from_file(const Bytes &file, int width, int height, int i,
-                              int j) {
-  const std::int64_t row_bytes = std::int64_t{3} * width + row_padding(width);
-  const std::int64_t at =
-      54 + (height - 1 - std::int64_t{i}) * row_bytes + std::int64_t{3} * j;
-  unsigned char bgr[3] = {};
-  for (int b = 0; b < 3; ++b)
-    if (at + b < static_cast<std::int64_t>(file.size()))
-      bgr[b] = file[static_cast<std::size_t>(at + b)];
-  return bgr_to_pixel(bgr);
-}
-
-// The screen after drawing `file` (width x height declared) at (x, y):
-// its pixels where the image lies, the old value elsewhere.
-testing::AssertionResult shows_file(const FakeScreen &screen, const Bytes &file,
-                                    int width, int height, int x, int y) {
-  for (int row = 0; row < lcd_height; ++row)
-    for (int col = 0; col < lcd_width; ++col) {
-      const int i = row - y, j = col - x;
-      const bool in_image = i >= 0 && i < height && j >= 0 && j < width;
-      const std::uint32_t wanted =
-          in_image ? pixel_from_file(file, width, height, i, j)
-                   : FakeScreen::untouched;
-      if (screen.at(row, col) != wanted)
-        return testing::AssertionFailure()
-               << width << "x" << height << " at (" << x << "," << y
-               << "): screen row " << row << " col " << col << " holds "
-               << std::hex << screen.at(row, col) << ", not " << wanted;
-    }
-  return testing::AssertionSuccess();
+auto file_pixels(const Bytes &file, int width, int height) {
+  return [&file, width, height](int i, int j) {
+    const std::int64_t row_bytes = std::int64_t{3} * width + row_padding(width);
+    const std::int64_t at =
+        54 + (height - 1 - std::int64_t{i}) * row_bytes + std::int64_t{3} * j;
+    unsigned char bgr[3] = {};
+    for (int b = 0; b < 3; ++b)
+      if (at + b < static_cast<std::int64_t>(file.size()))
+        bgr[b] = file[static_cast<std::size_t>(at + b)];
+    return bgr_to_pixel(bgr);
+  };
 }
 
 std::string expected_lines(int width, int height, std::size_t got) {
@@ -122,6 +103,7 @@ TEST(ShortFile, ReadsOnlyWhatTheFileHoldsAndDrawsTheRestBlack) {
       {8000, 300, 3 * 24000 + 5},   // three rows and a pixel and 2 bytes
       {1024, 600, 2 * 3072 + 1},    // a last pixel of one byte
       {801, 480, 10 * 2404 + 2403}, // a row all but its padding
+      {800, 480, 10 * 2400 + 5},    // the bottom ten rows, a pixel and 2/3
       {7, 5, 0},                    // headers only
       {16, 8, 16 * 3 * 8 + 1000},   // complete, with bytes to spare
   };
@@ -144,7 +126,8 @@ TEST(ShortFile, ReadsOnlyWhatTheFileHoldsAndDrawsTheRestBlack) {
       if (held > 0)
         asked.push_back(held);
       EXPECT_EQ(spy.asked, asked) << c.width << "x" << c.height;
-      EXPECT_TRUE(shows_file(screen, bytes, c.width, c.height, at.x, at.y));
+      EXPECT_TRUE(screen_shows(screen, c.width, c.height, at.x, at.y,
+                               file_pixels(bytes, c.width, c.height)));
     }
   }
 }
@@ -191,7 +174,9 @@ TEST(ShortFile, AFileChangingWhileReadIsSafe) {
     ASSERT_GE(spy.asked.size(), 3u);
     EXPECT_EQ(spy.asked[pixel_read], change.asked) << change.what;
     bytes.resize(54 + change.got);
-    EXPECT_TRUE(shows_file(screen, bytes, width, height, 0, 0)) << change.what;
+    EXPECT_TRUE(screen_shows(screen, width, height, 0, 0,
+                             file_pixels(bytes, width, height)))
+        << change.what;
   }
 }
 
@@ -213,7 +198,8 @@ TEST(ShortFile, PixelDataArrivingInPiecesIsReadToTheEnd) {
       EXPECT_EQ(result, 0);
       // The two headers, then one read a piece.
       EXPECT_EQ(spy.asked.size(), 2 + (held + piece - 1) / piece);
-      EXPECT_TRUE(shows_file(screen, bytes, 800, 480, 0, 0));
+      EXPECT_TRUE(
+          screen_shows(screen, 800, 480, 0, 0, file_pixels(bytes, 800, 480)));
     }
   }
 }

@@ -57,6 +57,28 @@ private:
   std::vector<std::uint32_t> words_;
 };
 
+// Whether the screen holds `pixel(i, j)` wherever a width x height image
+// drawn at (x, y) covers it, and its old value everywhere else.
+template <typename Pixel>
+testing::AssertionResult screen_shows(const FakeScreen &screen, int width,
+                                      int height, int x, int y,
+                                      const Pixel &pixel) {
+  for (int row = 0; row < lcd_height; ++row) {
+    const std::uint32_t *words = screen.row_words(row);
+    for (int col = 0; col < lcd_width; ++col) {
+      const int i = row - y, j = col - x;
+      const bool inside = i >= 0 && i < height && j >= 0 && j < width;
+      const std::uint32_t wanted = inside ? pixel(i, j) : FakeScreen::untouched;
+      if (words[col] != wanted)
+        return testing::AssertionFailure()
+               << width << "x" << height << " at (" << x << "," << y
+               << "): screen row " << row << " col " << col << " holds "
+               << std::hex << words[col] << ", not " << wanted;
+    }
+  }
+  return testing::AssertionSuccess();
+}
+
 int open_descriptor_count();
 
 // What `run` prints on standard output.
