@@ -197,12 +197,10 @@ struct RecordPipe {
     if (ends[1] != -1)
       close(ends[1]);
   }
-  void send(std::initializer_list<input_event> events, std::size_t split = 0) {
-    std::vector<unsigned char> bytes;
-    for (const auto &event : events) {
-      const auto *raw = reinterpret_cast<const unsigned char *>(&event);
-      bytes.insert(bytes.end(), raw, raw + sizeof event);
-    }
+  void send(std::initializer_list<byte_formats::InputRecord> records,
+            std::size_t split = 0) {
+    const byte_formats::Bytes bytes =
+        byte_formats::input_records(sizeof(input_event), records);
     const std::size_t first = split == 0 ? bytes.size() : split;
     EXPECT_EQ(write(ends[1], bytes.data(), first), ssize_t(first));
     EXPECT_EQ(write(ends[1], bytes.data() + first, bytes.size() - first),
@@ -225,9 +223,12 @@ Finding watched(RecordPipe &pipe, std::vector<std::string> &lines) {
 
 TEST(TouchWatching, ATouchAndReleaseInPiecesEndTheWaitAtOnce) {
   RecordPipe pipe;
-  pipe.send({record(EV_ABS, ABS_X, 1023), record(EV_ABS, ABS_Y, 599),
-             record(EV_KEY, BTN_TOUCH, 1), record(EV_SYN, 0, 0),
-             record(EV_KEY, BTN_TOUCH, 0), record(EV_SYN, 0, 0)},
+  pipe.send({{EV_ABS, ABS_X, 1023},
+             {EV_ABS, ABS_Y, 599},
+             {EV_KEY, BTN_TOUCH, 1},
+             {EV_SYN, 0, 0},
+             {EV_KEY, BTN_TOUCH, 0},
+             {EV_SYN, 0, 0}},
             sizeof(input_event) + 5);
   std::vector<std::string> lines;
   const Finding finding = watched(pipe, lines);
@@ -253,9 +254,9 @@ TEST(TouchWatching, EveryWayOfNotGettingATouchIsAFailure) {
   }
   {
     RecordPipe multitouch;
-    multitouch.send({record(EV_ABS, ABS_MT_TRACKING_ID, 4),
-                     record(EV_ABS, ABS_MT_POSITION_X, 9),
-                     record(EV_SYN, 0, 0)});
+    multitouch.send({{EV_ABS, ABS_MT_TRACKING_ID, 4},
+                     {EV_ABS, ABS_MT_POSITION_X, 9},
+                     {EV_SYN, 0, 0}});
     EXPECT_EQ(watched(multitouch, lines).text,
               "3 records arrived but no touch (BTN_TOUCH 1): the player "
               "would never start; it ignores ABS_MT_TRACKING_ID, "
@@ -264,14 +265,14 @@ TEST(TouchWatching, EveryWayOfNotGettingATouchIsAFailure) {
   {
     // A finger already down when the wait began: its release comes first.
     RecordPipe held;
-    held.send({record(EV_KEY, BTN_TOUCH, 0), record(EV_KEY, BTN_TOUCH, 1)});
+    held.send({{EV_KEY, BTN_TOUCH, 0}, {EV_KEY, BTN_TOUCH, 1}});
     EXPECT_EQ(watched(held, lines).text,
               "a touch arrived but no release within 10 s: playback would "
               "not stop");
   }
   {
     RecordPipe unplugged;
-    unplugged.send({record(EV_KEY, BTN_TOUCH, 1)});
+    unplugged.send({{EV_KEY, BTN_TOUCH, 1}});
     unplugged.close_writer();
     const Finding finding = watched(unplugged, lines);
     EXPECT_EQ(finding.level, Level::fail);

@@ -11,16 +11,11 @@ using player_lines::position_line;
 
 namespace {
 
-struct Event {
-  __u16 type, code;
-  __s32 value;
-};
-
 // Feeds events to the handler and returns what it printed.
-std::string handle_all(std::initializer_list<Event> events,
+std::string handle_all(std::initializer_list<byte_formats::InputRecord> events,
                        TouchPosition &last) {
   return printed_by([&] {
-    for (const Event &e : events) {
+    for (const auto &e : events) {
       input_event event{};
       event.type = e.type;
       event.code = e.code;
