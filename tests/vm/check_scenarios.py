@@ -34,8 +34,9 @@ KEYBOARD = ('FAIL touch: /dev/input/event0 is "vm-keyboard", a keyboard, not a '
             "(an mdev or udev rule, or a symbolic link; see docs/board.md)")
 
 
-def check_run(guest, name):
-    """The finding lines of check run NAME, its detail lines and status."""
+def check_run(guest, name, status, failing=()):
+    """Check run NAME, which must exit with `status` and print exactly the
+    lines `failing` that are not ok: its finding lines and detail lines."""
     begin = guest.wait_line("guest: check " + name)
     prefix = "guest: check %s exit " % name
     end = guest.wait_line(lambda l: l.startswith(prefix), begin,
@@ -43,20 +44,16 @@ def check_run(guest, name):
     lines = guest.lines()
     run = lines[begin + 1:end]
     findings = [l for l in run if FINDING.match(l)]
-    details = [l for l in run if l.startswith("     ")]
-    return findings, details, int(lines[end][len(prefix):])
-
-
-def not_ok(findings):
-    return [l for l in findings if not l.startswith("ok   ")]
+    others = [l for l in findings if not l.startswith("ok   ")]
+    exit_status = int(lines[end][len(prefix):])
+    check(exit_status == status and others == list(failing),
+          "the check %s gave %d: %s" % (name, exit_status, others))
+    return findings, [l for l in run if l.startswith("     ")]
 
 
 def board(guest, finish):
     guest.wait_line("guest: player ready")
-    findings, _, status = check_run(guest, "full")
-    others = not_ok(findings)
-    check(status == 0 and not others,
-          "the check of a correct guest gave %d: %s" % (status, others))
+    findings, _ = check_run(guest, "full", 0)
     check(TOUCHSCREEN in findings, "no touchscreen line in %s" % findings)
     check("ok   frames: 82 of 82 frames ok" in findings, "frames not all ok")
     check(any(line.startswith("ok   screen: /dev/fb0 is held only by "
@@ -68,8 +65,7 @@ def board(guest, finish):
     guest.wait_line(PROMPT, begin)
     guest.touch("down 512 300")
     guest.touch("up")
-    findings, details, status = check_run(guest, "touch")
-    check(status == 0, "the touch check gave %d: %s" % (status, findings))
+    findings, details = check_run(guest, "touch", 0)
     position = line("position", *screen_position(512, 300))
     check("ok   touch: a touch and a release arrived: the player would print "
           "%s, start playback and stop it again (it ignores EV_SYN)"
@@ -77,20 +73,14 @@ def board(guest, finish):
     check("     BTN_TOUCH 1: the player prints %s and starts playing"
           % position in details, "the touch record not shown: %s" % details)
 
-    findings, _, status = check_run(guest, "frames")
-    named = not_ok(findings)
-    check(status == 1 and named == FAULTY,
-          "the faulty folder gave %d: %s" % (status, named))
+    check_run(guest, "frames", 1, FAULTY)
     finish(guest)
     return "all ok; touch and release seen; the four faulty frames named"
 
 
 def keyboard(guest, finish):
     guest.wait_line("guest: event0 is vm-keyboard")
-    findings, _, status = check_run(guest, "keyboard")
-    others = not_ok(findings)
-    check(status == 1 and others == [KEYBOARD],
-          "the keyboard guest gave %d: %s" % (status, others))
+    check_run(guest, "keyboard", 1, [KEYBOARD])
     finish(guest)
     return "event1 named as the touchscreen"
 

@@ -114,9 +114,8 @@ def take_kind(rest, stripped=False):
 def kind(name, stripped=False):
     """A test of a line: is it a line NAME, whatever its values?"""
     pattern = player_lines.pattern(name, stripped)
-    if stripped:
-        return lambda line: pattern.fullmatch(line.rstrip()) is not None
-    return lambda line: pattern.fullmatch(line) is not None
+    return lambda line: pattern.fullmatch(
+        line.rstrip() if stripped else line) is not None
 
 
 def count(lines, wanted):

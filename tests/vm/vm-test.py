@@ -88,7 +88,8 @@ def start(guest):
     """Checks the guest's devices and waits until the player is ready."""
     ready = guest.wait_line("guest: player ready")
     lines = guest.lines()
-    check("guest: fb0 800,480 bpp 32" in lines, "framebuffer not 800x480x32")
+    check("guest: fb0 %d,%d bpp 32" % (WIDTH, HEIGHT) in lines,
+          "framebuffer not %dx%dx32" % (WIDTH, HEIGHT))
     check("guest: event0 is vm-touch" in lines, "event0 is not the helper")
     return ready
 

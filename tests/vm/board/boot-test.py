@@ -1,14 +1,7 @@
 #!/usr/bin/python3
-"""Boots a QEMU guest the way a board boots and runs a boot scenario on it.
-
-The guest (tests/vm/board/build-image) starts with BusyBox init, its rcS
-runs the /etc/init.d scripts (the player's among them, installed by the
-README's commands), the kernel console is on the LCD and a shell on the
-serial port. The systemd guest (build-systemd-image, x86-64) is a Debian
-root with the player's unit, installed by the board guide's commands. The
-frames are on a FAT32 USB disk that QMP plugs in and pulls out. The host
-reads the serial console, a copy of the player's log (the journal's lines,
-on systemd), and QEMU's screen dumps, which `frame-gen identify` names.
+"""Boots a QEMU guest the way a board boots (BusyBox init or systemd, the
+player installed as the board guide says, the frames on a USB disk) and
+runs a boot scenario on it; tests/vm/README.md describes the boards.
 
 usage: boot-test.py ARCH SCENARIO --frame-gen PATH
   ARCH      armhf or x86_64
@@ -337,12 +330,10 @@ class Scenario:
     def step_up(self, rest):
         self.guest.touch("up")
 
-    def step_close_touch(self, rest):
-        """The touchscreen is unplugged: its node goes."""
+    def step_close_touch(self, rest):  # unplugged: its node goes
         self.guest.touch("destroy")
 
-    def step_open_touch(self, rest):
-        """It is plugged in again: mdev makes its node."""
+    def step_open_touch(self, rest):  # plugged in again: mdev makes its node
         self.guest.touch("create")
 
     # ---- time
@@ -362,9 +353,8 @@ class Scenario:
 
     def step_expect_line(self, rest):
         text = vm.named_line(rest, self.stripped)
-        same = (lambda l: l.rstrip() == text) if self.stripped else (
-            lambda l: l == text)
-        self.expect_log(same, "no log line %r" % text)
+        self.expect_log(lambda l: (l.rstrip() if self.stripped else l) == text,
+                        "no log line %r" % text)
 
     def step_expect_log(self, rest):
         text, _ = take_text(rest)
