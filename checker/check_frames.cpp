@@ -27,14 +27,6 @@ constexpr int frame_count = last_frame_number + 1;
 constexpr int bits_per_pixel = 24;
 constexpr std::uint32_t bitfields_compression = 3;
 
-// The frame folder and the name format, from the player's frame path.
-std::string frame_dir() {
-  const std::string path = frame_path_format;
-  return path.substr(0, path.rfind('/'));
-}
-
-const char *name_format() { return std::strrchr(frame_path_format, '/') + 1; }
-
 const char *const garbled = " (the picture will be garbled)";
 
 std::string pixels(long long width, long long height) {
@@ -354,12 +346,6 @@ Finding frame_finding(const std::string &name, const FrameVerdict &verdict,
           fix_for(first->fault, name, other_spelling)};
 }
 
-std::string frame_name(int number) {
-  char name[64];
-  std::snprintf(name, sizeof name, name_format(), number);
-  return name;
-}
-
 int frame_number_of(const std::string &name) {
   std::string lower = name;
   for (char &c : lower)
@@ -472,7 +458,7 @@ void check_frame_folder(const std::string &dir, Findings &out) {
 void check_board_frames(Findings &out) {
   std::string text;
   struct stat info;
-  const std::string dir = frame_dir();
+  const std::string dir = player_lines::frame_folder();
   const bool folder_exists = stat(dir.c_str(), &info) == 0;
   if (read_small_file("/proc/mounts", text, 1 << 20)) {
     const auto mounts = parse_mounts(text);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "findings.h"
+#include "player_lines.h"
 
 namespace frame_check {
 
@@ -51,8 +52,7 @@ FrameVerdict check_frame_file(int dir_fd, const std::string &name);
 Finding frame_finding(const std::string &name, const FrameVerdict &verdict,
                       const std::string &other_spelling = "");
 
-// "Frame7.bmp", as the player names frame 7.
-std::string frame_name(int number);
+using player_lines::frame_name;
 // The frame number a differently spelt name stands for ("frame_07.BMP" is
 // 7), or -1.
 int frame_number_of(const std::string &name);

@@ -1,11 +1,14 @@
 // The player's console lines as it prints them, made from its own formats
-// and texts (show_bmp.h, touch.h): what the tests expect and the board check
-// quotes, never typed again.
+// and texts (show_bmp.h, touch.h), and its frames' folder and file names
+// (main.h): what the tests expect and the board check quotes, never typed
+// again.
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "main.h"
 #include "show_bmp.h"
 #include "touch.h"
 
@@ -35,6 +38,16 @@ inline std::string position_line(int x, int y) {
 // A line without its newline, as quoted inside another text.
 inline std::string quoted(const std::string &line) {
   return line.substr(0, line.find('\n'));
+}
+
+// The folder the player reads its frames from ("/mnt/udisk/4/3").
+inline std::string frame_folder() {
+  return {frame_path_format, std::strrchr(frame_path_format, '/')};
+}
+
+// "Frame7.bmp", as the player names frame 7.
+inline std::string frame_name(int number) {
+  return printed(std::strrchr(frame_path_format, '/') + 1, number);
 }
 
 } // namespace player_lines

@@ -12,14 +12,9 @@
 #include <unistd.h>
 
 #include "frame_pattern.h"
-#include "main.h"
+#include "player_lines.h"
 
 namespace {
-
-// The folder of the player's frame paths, where the frames are bound.
-std::string frames_mount_point() {
-  return {frame_path_format, std::strrchr(frame_path_format, '/')};
-}
 
 bool fail(const std::string &what) {
   std::fprintf(stderr, "board-rig: %s: %s\n", what.c_str(),
@@ -97,18 +92,21 @@ bool make_mount_point(const std::string &path) {
   return true;
 }
 
+// The player's frame folder: `frames_fd`'s folder bound there, or an empty
+// one.
 bool mount_frames(int frames_fd) {
-  if (!make_mount_point(frames_mount_point().c_str()))
+  const std::string folder = player_lines::frame_folder();
+  if (!make_mount_point(folder))
     return false;
   if (frames_fd == -1) {
-    if (mount("board-frames", frames_mount_point().c_str(), "tmpfs", MS_NOSUID,
+    if (mount("board-frames", folder.c_str(), "tmpfs", MS_NOSUID,
               "mode=0755") == -1)
       return fail("mount an empty frames directory");
     return true;
   }
   const std::string source = "/proc/self/fd/" + std::to_string(frames_fd);
-  if (mount(source.c_str(), frames_mount_point().c_str(), nullptr,
-            MS_BIND | MS_REC, nullptr) == -1)
+  if (mount(source.c_str(), folder.c_str(), nullptr, MS_BIND | MS_REC,
+            nullptr) == -1)
     return fail("bind the frames directory");
   return true;
 }

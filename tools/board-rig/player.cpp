@@ -1,6 +1,5 @@
 // The player process: started with its output on pipes, every line kept
 // with the time the rig received it, and its end reported.
-#include "byte_io.h"
 #include "rig.h"
 
 #include <cerrno>

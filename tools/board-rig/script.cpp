@@ -438,13 +438,6 @@ void step_expect_drawing(Rig &rig, std::string &rest) {
   });
 }
 
-// The name of frame `number`'s file, as the player's path has it.
-std::string frame_file(int number) {
-  char path[frame_path_size];
-  std::snprintf(path, sizeof path, frame_path_format, number);
-  return std::strrchr(path, '/') + 1;
-}
-
 // Notes what the picture shows and, for any frames, which file the log
 // says was drawn last.
 void step_snap(Rig &rig, std::string &rest) {
@@ -456,7 +449,7 @@ void step_snap(Rig &rig, std::string &rest) {
   std::string seen = "snap " + name + ": " + describe_screen(screen);
   if (passes.drawing > 0)
     seen += "; " + std::to_string(passes.drawing) + " frames drawn, the last " +
-            frame_file(frame_of_pass(passes.last_drew));
+            player_lines::frame_name(frame_of_pass(passes.last_drew));
   note(rig.player, seen);
 }
 
