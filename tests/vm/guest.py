@@ -137,7 +137,7 @@ def last_drawn(lines, stripped=False):
     for line in lines:
         if size(line) or line == opened or (line == read and not sized):
             passes, sized = passes + 1, size(line)
-        elif drawn(line):
+        elif sized and drawn(line):
             shown, sized = passes, False
         elif line in (read, refused):
             sized = False
