@@ -1,0 +1,432 @@
+#!/bin/sh
+# Installs the frame player on this board from the folder this script is
+# in (a board tarball unpacked anywhere, the USB disk included), starts it
+# and checks the board; tools/install-board runs the same script over SSH:
+#   sh install.sh              install, or bring an older install up to date
+#   sh install.sh --uninstall  stop the player and remove what was installed
+#   sh install.sh --check      wait for the player to start and check the board
+# As root, on a board started by BusyBox rcS (/etc/init.d/S??*) or by
+# systemd. Every file is written beside its place first and moved there
+# only once all of them are whole, so a disk pulled out half way, a full
+# disk or a read-only root leave the board as it was (one line, status 1).
+# A second run changes nothing. The exit status is then the board check's.
+set -u
+PATH=$PATH:/usr/sbin:/sbin:/usr/bin:/bin
+umask 022
+me=install.sh
+here=$(cd "$(dirname "$0")" && pwd)
+# The line that makes BusyBox mdev mount USB disks with the disk helper.
+udisk_rule='-sd[a-z][0-9]* 0:0 660 */usr/sbin/frame-player-udisk'
+# What each kind of board gets: SOURCE (in this folder) DEST MODE. The disk
+# helper goes only where nothing else mounts USB disks; on systemd it
+# comes with the udev rule that runs it.
+rcS_files='
+bin/frame-player /usr/bin/frame-player 755
+bin/frame-player-check /usr/bin/frame-player-check 755
+sbin/frame-player-console /usr/sbin/frame-player-console 755
+init/S99frame-player /etc/init.d/S99frame-player 755
+sbin/frame-player-udisk /usr/sbin/frame-player-udisk 755'
+systemd_files='
+bin/frame-player /usr/bin/frame-player 755
+bin/frame-player-check /usr/bin/frame-player-check 755
+sbin/frame-player-console /usr/sbin/frame-player-console 755
+sbin/frame-player-udisk /usr/sbin/frame-player-udisk 755
+init/frame-player.service /etc/systemd/system/frame-player.service 644
+init/frame-player-udisk@.service /etc/systemd/system/frame-player-udisk@.service 644
+init/90-frame-player-udisk.rules /etc/udev/rules.d/90-frame-player-udisk.rules 644'
+# What --uninstall also removes: the script renamed to keep it from
+# starting at boot, and the player's log.
+rcS_leftovers='/etc/init.d/off.S99frame-player /var/log/frame-player.log
+/var/log/frame-player.log.1'
+
+work=
+news=
+disk_helper=
+say() { echo "$me: $*"; }
+
+# Nothing written so far stays: the new files beside their places go.
+fail() {
+  say "$*"
+  for new in $news; do rm -f "$new"; done
+  exit 1
+}
+
+cleanup() { [ -z "$work" ] || rm -rf "$work"; }
+trap cleanup EXIT
+
+# ---- what this board is
+
+check_root() {
+  [ "$(id -u)" = 0 ] || fail "run it as root (su -c 'sh $0', or sudo sh $0)"
+}
+
+# Debian's armhf is ARMv7 with hard float; an arm64 kernel runs the arm64
+# programs whatever its user space is.
+check_machine() {
+  arch=$(cat "$here/ARCH" 2>/dev/null) || fail "no file ARCH beside $me: unpack the whole board tarball"
+  machine=$(uname -m)
+  case $arch:$machine in
+  armhf:armv7* | armhf:armv8l | arm64:aarch64 | arm64:arm64) ;;
+  armhf:aarch64 | armhf:arm64)
+    fail "this board is $machine: use the arm64 tarball, which runs on any 64-bit ARM kernel" ;;
+  *:armv[3-6]*)
+    fail "this board is $machine: the armhf build needs ARMv7 (Debian's armhf is ARMv7 with VFPv3-D16), so no build here runs on it" ;;
+  *)
+    fail "this board is $machine (uname -m) and these programs are for $arch: use the tarball for armv7l (armhf) or aarch64 (arm64) boards" ;;
+  esac
+}
+
+board_kind() {
+  if [ -d /run/systemd/system ]; then
+    kind=systemd
+  elif grep -qs 'init\.d/S??\*' /etc/init.d/rcS; then
+    kind=rcS
+  else
+    fail "this board starts neither systemd nor the /etc/init.d/S??* scripts of a BusyBox rcS: install by hand (docs/board.md)"
+  fi
+}
+
+# Who mounts USB disks here: udev, mdev (following hotplug or not), none.
+disk_manager() {
+  if [ -d /run/udev ] || pidof udevd systemd-udevd >/dev/null 2>&1; then
+    echo udev
+  elif [ -e /etc/mdev.conf ] || command -v mdev >/dev/null 2>&1; then
+    if pidof mdev >/dev/null 2>&1 || grep -qs mdev /proc/sys/kernel/hotplug; then
+      echo mdev
+    else
+      echo mdev-without-hotplug
+    fi
+  else
+    echo none
+  fi
+}
+
+kind_files() {
+  case $kind in
+  rcS) echo "$rcS_files" ;;
+  systemd) echo "$systemd_files" ;;
+  esac
+}
+
+# ---- mdev.conf
+
+# The rules of standard input that apply to a USB disk (sda, sda1), in
+# order, up to the first that ends the search: mdev takes the first rule
+# whose name pattern (an extended regex of the whole name) matches and has
+# no leading "-".
+disk_rules() {
+  while IFS= read -r line || [ -n "$line" ]; do
+    set -f
+    # shellcheck disable=SC2086 # split into the rule's fields
+    set -- $line
+    set +f
+    name=${1:-}
+    case $name in '' | '#'* | '-$'* | '$'* | '-@'* | '@'*) continue ;; esac
+    printf '%s\n' sda sda1 | grep -Eqx -e "${name#-}" 2>/dev/null || continue
+    printf '%s\n' "$line"
+    case $name in -*) ;; *) return 0 ;; esac
+  done
+}
+
+# The command of a rule that runs one for USB disks other than ours.
+other_disk_command() { # MDEV_CONF
+  disk_rules <"$1" | while IFS= read -r line; do
+    [ "$line" != "$udisk_rule" ] || continue
+    set -f
+    # shellcheck disable=SC2086
+    set -- $line
+    set +f
+    shift 3 2>/dev/null || continue
+    for field; do
+      case $field in [@\$*]*)
+        echo "$field"
+        exit 0
+        ;;
+      esac
+    done
+  done
+}
+
+# mdev.conf without our rule, then with it once, above every other rule
+# for USB disks.
+mdev_conf() { # IN OUT with|without
+  placed=
+  [ "$3" = with ] || placed=yes
+  : >"$2"
+  while IFS= read -r line || [ -n "$line" ]; do
+    [ "$line" != "$udisk_rule" ] || continue
+    if [ -z "$placed" ] && [ -n "$(printf '%s\n' "$line" | disk_rules)" ]; then
+      echo "$udisk_rule" >>"$2"
+      placed=yes
+    fi
+    printf '%s\n' "$line" >>"$2"
+  done <"$1"
+  [ -n "$placed" ] || echo "$udisk_rule" >>"$2"
+}
+
+current_mdev_conf() { # OUT
+  if [ -e /etc/mdev.conf ]; then cp /etc/mdev.conf "$1"; else : >"$1"; fi
+}
+
+# ---- the plan: SOURCE DEST MODE lines in $work/plan (MODE keep: the
+# board file's own, 644 for a new one)
+
+plan_file() { echo "$1 $2 $3" >>"$work/plan"; }
+
+# Where nothing else mounts USB disks, the disk helper and its mdev rule.
+plan_disk_helper() {
+  disk_helper=
+  case $(disk_manager) in
+  udev)
+    say "udev runs here: it must mount the USB disk at /mnt/udisk"
+    return ;;
+  none)
+    say "nothing here mounts USB disks (no mdev, no udev): mount the disk at /mnt/udisk"
+    return ;;
+  mdev-without-hotplug)
+    say "mdev does not follow hotplug events here (mdev -d, or /proc/sys/kernel/hotplug): see docs/board.md" ;;
+  esac
+  current_mdev_conf "$work/mdev.conf"
+  command=$(other_disk_command "$work/mdev.conf")
+  if [ -n "$command" ]; then
+    say "mdev already runs ${command#?} for USB disks: it must mount them at /mnt/udisk"
+    return
+  fi
+  disk_helper=yes
+  mdev_conf "$work/mdev.conf" "$work/mdev.conf.new" with
+  plan_file "$work/mdev.conf.new" /etc/mdev.conf keep
+}
+
+plan_install() {
+  [ "$kind" != rcS ] || plan_disk_helper
+  kind_files | while read -r source dest mode; do
+    [ -n "$source" ] || continue
+    [ "$kind:$dest:$disk_helper" != rcS:/usr/sbin/frame-player-udisk: ] || continue
+    [ -e "$here/$source" ] || fail "no $source beside $me: unpack the whole board tarball"
+    plan_file "$here/$source" "$dest" "$mode"
+  done || exit 1
+}
+
+# ---- what differs
+
+# Whether DEST already is SOURCE, with MODE and owned by root.
+same() { # SOURCE DEST MODE
+  [ -f "$2" ] && cmp -s "$1" "$2" || return 1
+  [ "$3" = keep ] && return 0
+  case $3 in
+  755) want="-rwxr-xr-x 0 0" ;;
+  644) want="-rw-r--r-- 0 0" ;;
+  esac
+  # shellcheck disable=SC2012 # the mode and owners, not names
+  [ "$(ls -ln "$2" | awk '{print $1, $3, $4}')" = "$want" ]
+}
+
+changed_files() {
+  while read -r source dest mode; do
+    same "$source" "$dest" "$mode" || echo "$source $dest $mode"
+  done <"$work/plan"
+}
+
+# ---- writing
+
+# A hidden name beside its place: rcS runs every /etc/init.d/S??* file.
+new_name() { echo "${1%/*}/.${1##*/}.new"; }
+
+why() { # ERROR_FILE DEST
+  case $(cat "$1") in
+  *"Read-only"*) echo "the file system of ${2%/*} is read-only (mount -o remount,rw /, then run again)" ;;
+  *"No space"*) echo "no space left on the board for $2" ;;
+  *) echo "cannot write $2: $(tail -n 1 "$1")" ;;
+  esac
+}
+
+put() { # SOURCE DEST MODE
+  new=$(new_name "$2")
+  news="$news $new"
+  mkdir -p "${2%/*}" 2>"$work/err" || fail "$(why "$work/err" "$2"); nothing was changed"
+  if [ "$3" = keep ] && [ -e "$2" ]; then
+    cp -p "$2" "$new" 2>"$work/err" && cat "$1" 2>"$work/err" >"$new"
+  else
+    mode=$3
+    [ "$mode" != keep ] || mode=644
+    cp "$1" "$new" 2>"$work/err" && chmod "$mode" "$new" 2>"$work/err"
+  fi || fail "$(why "$work/err" "$2"); nothing was changed"
+  # A disk pulled out or a full disk leaves a short copy.
+  cmp -s "$1" "$new" || fail "the copy of $2 is not whole (was the disk pulled out?); nothing was changed"
+}
+
+into_place() {
+  trap '' HUP INT TERM PIPE # a lost connection must not stop this half way
+  for new in $news; do
+    name=${new##*/.}
+    mv -f "$new" "${new%/*}/${name%.new}" || fail "cannot move $new into place"
+  done
+  news=
+}
+
+# ---- starting and checking
+
+player_running() { pidof frame-player >/dev/null 2>&1; }
+
+wait_for_player() {
+  tries=40
+  while [ $tries -gt 0 ]; do
+    if pid=$(pidof frame-player); then
+      for fd in "/proc/${pid%% *}/fd"/*; do
+        [ "$(readlink "$fd" 2>/dev/null)" != /dev/fb0 ] || return 0
+      done
+    fi
+    sleep 1
+    tries=$((tries - 1))
+  done
+}
+
+# The mount units that udev started for a disk that is in run on their
+# own: the check must see the disk they mount.
+wait_for_disk_units() {
+  udevadm settle 2>/dev/null
+  tries=100
+  while [ $tries -gt 0 ] && systemctl list-jobs --no-legend 2>/dev/null | grep -q frame-player-udisk@; do
+    sleep 0.2
+    tries=$((tries - 1))
+  done
+}
+
+start() { # CHANGED_FILES
+  restart=
+  [ -z "$1" ] && player_running || restart=yes
+  case $kind in
+  rcS)
+    # A disk that is in already is mounted now, not at the next plug.
+    case $1 in *" /etc/mdev.conf "*) mdev -s ;; esac
+    [ -z "$restart" ] || /etc/init.d/S99frame-player restart
+    ;;
+  systemd)
+    if [ -n "$1" ]; then
+      systemctl daemon-reload
+      udevadm control --reload 2>/dev/null
+      udevadm trigger --action=add --subsystem-match=block --property-match=ID_BUS=usb 2>/dev/null
+    fi
+    systemctl enable --quiet frame-player.service
+    [ -z "$restart" ] || systemctl restart frame-player.service
+    ;;
+  esac
+}
+
+# The Debian package's files are dpkg's.
+check_no_package() {
+  if status=$(dpkg-query -W -f='${Status}' frame-player 2>/dev/null) &&
+    [ "$status" = "install ok installed" ]; then
+    fail "the player is installed here as a Debian package: update or remove it with apt"
+  fi
+}
+
+check() {
+  wait_for_player
+  [ "$kind" = rcS ] || wait_for_disk_units
+  frame-player-check
+}
+
+install() {
+  check_machine
+  board_kind
+  check_no_package
+  plan_install
+  changed=$(changed_files)
+  if [ -z "$changed" ]; then
+    say "nothing to change: this player is installed already"
+  else
+    echo "$changed" | while read -r source dest mode; do say "installing $dest"; done
+    while read -r source dest mode; do put "$source" "$dest" "$mode"; done <<EOF
+$changed
+EOF
+    into_place
+  fi
+  start "$(echo "$changed" | sed 's/.*/ & /')"
+  check
+}
+
+# ---- removing
+
+stop_player() {
+  case $kind in
+  systemd)
+    systemctl disable --quiet --now frame-player.service 2>/dev/null
+    # Each disk's mount unit lets go of its disk.
+    systemctl stop 'frame-player-udisk@*.service' 2>/dev/null
+    ;;
+  rcS) [ ! -x /etc/init.d/S99frame-player ] || /etc/init.d/S99frame-player stop ;;
+  esac
+}
+
+# The paths an install puts here that are here now.
+present_files() {
+  {
+    kind_files | while read -r _ dest _; do echo "$dest"; done
+    [ "$kind" != rcS ] || echo "$rcS_leftovers"
+  } | while read -r path; do
+    [ -z "$path" ] || [ ! -e "$path" ] || echo "$path"
+  done
+}
+
+# mdev.conf loses our rule; when it held only that, the install made it.
+plan_mdev_removal() {
+  [ "$kind" = rcS ] && [ -e /etc/mdev.conf ] || return 0
+  current_mdev_conf "$work/mdev.conf"
+  mdev_conf "$work/mdev.conf" "$work/mdev.conf.new" without
+  if [ -s "$work/mdev.conf" ] && [ ! -s "$work/mdev.conf.new" ]; then
+    echo /etc/mdev.conf
+  elif ! cmp -s "$work/mdev.conf" "$work/mdev.conf.new"; then
+    plan_file "$work/mdev.conf.new" /etc/mdev.conf keep
+  fi
+}
+
+uninstall() {
+  board_kind
+  check_no_package
+  present=$(present_files)
+  present="$present $(plan_mdev_removal)"
+  if [ -z "$(echo "$present" | tr -d ' \n')" ] && [ ! -s "$work/plan" ]; then
+    say "nothing of the player is here"
+    return 0
+  fi
+  stop_player
+  if [ -s "$work/plan" ]; then
+    say "taking the disk helper's rule out of /etc/mdev.conf"
+    while read -r source dest mode; do put "$source" "$dest" "$mode"; done <"$work/plan"
+    into_place
+  fi
+  for path in $present; do
+    say "removing $path"
+    # The disk that the helper mounted is let go with it.
+    if [ "$path" = /usr/sbin/frame-player-udisk ] && grep -qs " /mnt/udisk " /proc/mounts; then
+      umount -l /mnt/udisk
+    fi
+    rm -f "$path"
+  done
+  if [ "$kind" = systemd ]; then
+    systemctl daemon-reload
+    udevadm control --reload 2>/dev/null
+  fi
+  # The disk helper's state, and the mount point if the helper made it.
+  made=/var/lib/frame-player/made-mount-point
+  [ ! -f "$made" ] || rmdir "$(cat "$made")" 2>/dev/null
+  rm -rf /var/lib/frame-player
+  return 0
+}
+
+check_root
+work=$(mktemp -d /tmp/frame-player-install.XXXXXX) || fail "cannot make a folder in /tmp"
+: >"$work/plan"
+case ${1:-} in
+'') install ;;
+--uninstall) uninstall ;;
+--check)
+  board_kind
+  check
+  ;;
+*)
+  echo "usage: sh $0 [--uninstall|--check]" >&2
+  exit 2
+  ;;
+esac
