@@ -108,9 +108,11 @@ std::vector<RunningPlayer> running_players(const std::vector<pid_t> &pids) {
       continue;
     std::string cgroup;
     read_small_file("/proc/" + std::to_string(pid) + "/cgroup", cgroup);
-    if (shares_mounts(pid) || in_this_systems_unit(cgroup))
-      players.push_back(
-          {pid, user_of(pid), started_by(ancestors_of(pid), cgroup)});
+    const std::string by = started_by(ancestors_of(pid), cgroup);
+    // The init script's player runs in a view of its own (frame-player-run).
+    if (shares_mounts(pid) || in_this_systems_unit(cgroup) ||
+        by.find(init_script_name) != std::string::npos)
+      players.push_back({pid, user_of(pid), by});
   }
   return players;
 }

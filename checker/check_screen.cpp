@@ -1,10 +1,12 @@
 #include "check_screen.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <linux/fb.h>
 #include <sys/ioctl.h>
 
+#include "board_devices.h"
 #include "check_player.h"
 #include "show_bmp.h"
 
@@ -157,6 +159,58 @@ bool open_framebuffer(const std::string &path, DeviceNode &node,
   return true;
 }
 
+// What the driver answers to the player's depth, asked without changing
+// anything (FB_ACTIVATE_TEST).
+DepthSwitch test_depth_switch(int fd, const ScreenInfo &screen) {
+  fb_var_screeninfo mode{};
+  if (ioctl(fd, FBIOGET_VSCREENINFO, &mode) == -1)
+    return DepthSwitch::refused;
+  mode.bits_per_pixel = lcd_bytes_per_pixel * 8;
+  mode.red = {lcd_red_shift, channel_bits, 0};
+  mode.green = {lcd_green_shift, channel_bits, 0};
+  mode.blue = {lcd_blue_shift, channel_bits, 0};
+  mode.transp = {24, 0, 0};
+  mode.activate = FB_ACTIVATE_TEST;
+  if (ioctl(fd, FBIOPUT_VSCREENINFO, &mode) == 0 &&
+      mode.bits_per_pixel == unsigned(lcd_bytes_per_pixel * 8))
+    return DepthSwitch::accepted;
+  // A DRM driver's emulated framebuffer calls itself "…drmfb".
+  const std::string suffix = "drmfb";
+  const bool emulated =
+      screen.id.size() >= suffix.size() &&
+      screen.id.compare(screen.id.size() - suffix.size(), suffix.size(),
+                        suffix) == 0;
+  return emulated ? DepthSwitch::refused_emulated : DepthSwitch::refused;
+}
+
+// The display output a DRM driver shows on: the connected one, one that
+// offers the player's size first ("card0-HDMI-A-1" gives "HDMI-A-1").
+std::string drm_connector() {
+  const std::string drm = "/sys/class/drm";
+  std::vector<std::string> names;
+  std::string found;
+  if (!list_directory(drm, names))
+    return found;
+  std::sort(names.begin(), names.end());
+  const std::string size =
+      std::to_string(lcd_width) + "x" + std::to_string(lcd_height);
+  for (const auto &name : names) {
+    std::string status, modes;
+    const auto dash = name.find('-');
+    if (dash == std::string::npos ||
+        !read_small_file(drm + "/" + name + "/status", status) ||
+        first_line(status) != "connected")
+      continue;
+    read_small_file(drm + "/" + name + "/modes", modes);
+    if (found.empty() || modes.find(size) != std::string::npos) {
+      found = name.substr(dash + 1);
+      if (modes.find(size) != std::string::npos)
+        break;
+    }
+  }
+  return found;
+}
+
 void check_holders(const struct stat &device, Findings &out) {
   const Holders holders = holders_of(device);
   std::vector<std::string> names;
@@ -194,6 +248,36 @@ void check_console(Findings &out) {
 }
 
 } // namespace
+
+Finding judge_depth_switch(const ScreenInfo &screen, DepthSwitch answer,
+                           const std::string &connector) {
+  const std::string bits =
+      std::to_string(screen.bits_per_pixel) + " bits per pixel";
+  if (answer == DepthSwitch::accepted)
+    return ok_finding(area, bits + " now: frame-player-run switches it to " +
+                                lcd_bits() + " as the player starts, and "
+                                "back when it stops");
+  const std::string stops =
+      ", and its driver refuses " + lcd_bits() +
+      ": the player stops with \"mmap: Invalid argument\"";
+  if (answer == DepthSwitch::refused)
+    return {Level::fail, area, bits + stops,
+            "give the screen " + lcd_bits() +
+                " bits per pixel in its driver's settings or device tree"};
+  const std::string mode = std::to_string(lcd_width) + "x" +
+                           std::to_string(lcd_height) + "M-" + lcd_bits();
+  return {Level::fail, area,
+          bits + " (a DRM driver's emulated framebuffer, whose depth is set "
+                 "at boot)" +
+              stops,
+          "add video=" + (connector.empty() ? "CONNECTOR" : connector) + ":" +
+              mode + " to the kernel command line" +
+              (connector.empty()
+                   ? " (CONNECTOR: the output's name in /sys/class/drm, "
+                     "card0-NAME)"
+                   : "") +
+              " and reboot"};
+}
 
 std::vector<Finding> judge_screen(const ScreenInfo &screen) {
   return {judge_size(screen), judge_pixels(screen), judge_rows(screen),
@@ -259,7 +343,22 @@ Finding judge_console(bool sysfs, bool bound, int cursor_blink,
           fix};
 }
 
-void check_screen(const std::string &path, Findings &out) {
+std::string player_screen(bool viewed, Findings &out) {
+  if (!viewed)
+    return lcd_device;
+  const auto screens = board_devices::list_screens();
+  const board_devices::ScreenNode *chosen = board_devices::choose_screen(screens);
+  if (!chosen)
+    return lcd_device; // its absence is the next line's
+  const std::string path = board_devices::screen_path(chosen->number);
+  if (path != lcd_device)
+    out.add(Level::ok, area,
+            "the player's " + std::string(lcd_device) + " is " + path +
+                " \"" + printable(chosen->name) + "\"");
+  return path;
+}
+
+void check_screen(const std::string &path, bool viewed, Findings &out) {
   DeviceNode node;
   ScreenInfo screen;
   if (!open_framebuffer(path, node, screen, out)) {
@@ -267,8 +366,20 @@ void check_screen(const std::string &path, Findings &out) {
     return;
   }
   out.add(Level::ok, area, path + " is a framebuffer (\"" + screen.id + "\")");
-  for (const auto &finding : judge_screen(screen))
-    out.add(finding);
+  const bool other_depth =
+      viewed && screen.bits_per_pixel != unsigned(lcd_bytes_per_pixel * 8);
+  const DepthSwitch answer = other_depth ? test_depth_switch(node.fd, screen)
+                                         : DepthSwitch::refused;
+  // Size, pixels, rows, memory; at another depth the pixel line is the
+  // switch's, and once the driver takes 32 bits, rows and memory are the
+  // driver's business at that depth.
+  const auto findings = judge_screen(screen);
+  const std::size_t judged =
+      other_depth && answer == DepthSwitch::accepted ? 2 : findings.size();
+  for (std::size_t i = 0; i < judged; ++i)
+    out.add(other_depth && i == 1
+                ? judge_depth_switch(screen, answer, drm_connector())
+                : findings[i]);
   close_device(node);
   check_holders(node.info, out);
   check_console(out);

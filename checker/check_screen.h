@@ -31,7 +31,20 @@ Finding judge_holders(const Holders &holders,
 Finding judge_console(bool sysfs, bool bound, int cursor_blink,
                       int console_loglevel);
 
+// Whether the screen's driver takes the player's 32 bits per pixel, which
+// frame-player-run switches a 16- or 24-bit screen to as the player starts.
+enum class DepthSwitch { accepted, refused, refused_emulated };
+// The depth line of a screen at other than 32 bits that frame-player-run
+// starts the player on; `connector` names the display output of a DRM
+// driver's emulated framebuffer ("HDMI-A-1"), empty when unknown.
+Finding judge_depth_switch(const ScreenInfo &screen, DepthSwitch answer,
+                           const std::string &connector);
+
+// The screen the player gets: where frame-player-run starts it (`viewed`),
+// the board's 800 × 480 screen, which a line names when it is not
+// /dev/fb0 itself; else /dev/fb0. Empty when the board has none.
+std::string player_screen(bool viewed, Findings &out);
 // Checks the screen device at `path` and reports every finding.
-void check_screen(const std::string &path, Findings &out);
+void check_screen(const std::string &path, bool viewed, Findings &out);
 
 } // namespace frame_check

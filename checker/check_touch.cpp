@@ -23,12 +23,11 @@ constexpr unsigned input_major = 13;
 constexpr char input_dir[] = "/dev/input";
 constexpr int watch_seconds = 10;
 constexpr int records_shown = 20; // a moving finger sends hundreds
-constexpr unsigned bits_per_long = sizeof(unsigned long) * CHAR_BIT;
 
 std::string link_fix() {
-  return "make " + std::string(touch_device) +
-         " that device before the player starts (an mdev or udev rule, or a "
-         "symbolic link; see docs/board.md)";
+  return "start the player through frame-player-run (the init script and "
+         "the unit do), which gives it that device as " +
+         std::string(touch_device);
 }
 const char *const driver_fix =
     "use a panel driver (or driver setting) that also reports BTN_TOUCH "
@@ -71,13 +70,6 @@ std::string record_name(unsigned type, unsigned code) {
     return "EV_MSC";
   }
   return "type " + std::to_string(type);
-}
-
-bool has_any_key(const InputDevice &device, unsigned first, unsigned last) {
-  for (unsigned key = first; key <= last; ++key)
-    if (has_bit(device.keys, key))
-      return true;
-  return false;
 }
 
 std::string kind_text(InputKind kind) {
@@ -135,7 +127,7 @@ Finding judge_ranges(const InputDevice &device) {
 }
 
 bool read_bits(int fd, unsigned type, unsigned highest, Bits &bits) {
-  bits.assign(highest / bits_per_long + 1, 0);
+  bits.assign(highest / board_devices::bits_per_long + 1, 0);
   return ioctl(fd, EVIOCGBIT(type, bits.size() * sizeof(unsigned long)),
                bits.data()) >= 0;
 }
@@ -165,36 +157,20 @@ bool read_input_device(int fd, InputDevice &device) {
   return read;
 }
 
-std::string named(const std::string &path, const InputDevice &device) {
-  return path + " (\"" + device.name + "\")";
-}
-
-// The first other event device the player could use: "PATH ("NAME")".
+// The device the player's rule takes, other than `skip`: "PATH ("NAME")".
 std::string find_touchscreen(const std::string &skip) {
-  std::vector<std::string> names;
-  std::vector<int> numbers;
-  if (list_directory(input_dir, names))
-    for (const auto &name : names)
-      if (name.size() > 5 && name.compare(0, 5, "event") == 0 &&
-          name.find_first_not_of("0123456789", 5) == std::string::npos)
-        numbers.push_back(std::atoi(name.c_str() + 5));
-  std::sort(numbers.begin(), numbers.end());
-  std::string fallback;
-  for (const int number : numbers) {
-    const std::string path =
-        std::string(input_dir) + "/event" + std::to_string(number);
-    DeviceNode node = open_device(path, input_major);
-    InputDevice device;
-    const bool input = node.state == NodeState::open &&
-                       read_input_device(node.fd, device) && path != skip;
-    close_device(node);
-    const InputKind kind = input ? classify_input(device) : InputKind::other;
-    if (kind == InputKind::touchscreen)
-      return named(path, device);
-    if (kind == InputKind::touch_without_position && fallback.empty())
-      fallback = named(path, device);
-  }
-  return fallback;
+  auto inputs = board_devices::list_inputs();
+  inputs.erase(std::remove_if(inputs.begin(), inputs.end(),
+                              [&](const board_devices::InputNode &node) {
+                                return board_devices::event_path(
+                                           node.number) == skip;
+                              }),
+               inputs.end());
+  const board_devices::InputNode *found =
+      board_devices::choose_touchscreen(inputs);
+  return found ? board_devices::event_path(found->number) + " (\"" +
+                     printable(found->name) + "\")"
+               : "";
 }
 
 // The player tries a missing device again a few times a second.
@@ -251,38 +227,9 @@ void report_watch(const std::string &path, int fd, Findings &out) {
 
 } // namespace
 
-bool has_bit(const Bits &bits, unsigned bit) {
-  const std::size_t word = bit / bits_per_long;
-  return word < bits.size() && (bits[word] >> (bit % bits_per_long) & 1UL);
-}
-
 InputKind classify_input(const InputDevice &device) {
-  const bool keys = has_bit(device.events, EV_KEY);
-  const bool axes = has_bit(device.events, EV_ABS);
-  const bool position =
-      axes && has_bit(device.axes, ABS_X) && has_bit(device.axes, ABS_Y);
-  if (keys && has_bit(device.keys, BTN_TOUCH))
-    return position ? InputKind::touchscreen
-                    : InputKind::touch_without_position;
-  if (axes && (has_bit(device.axes, ABS_MT_SLOT) ||
-               has_bit(device.axes, ABS_MT_TRACKING_ID) ||
-               has_bit(device.axes, ABS_MT_POSITION_X)))
-    return InputKind::multitouch_only;
-  if (axes && has_bit(device.axes, ABS_PRESSURE))
-    return InputKind::pressure_only;
-  if (position)
-    return InputKind::pointer;
-  if (has_bit(device.events, EV_REL))
-    return InputKind::mouse;
-  if (keys &&
-      (has_any_key(device, KEY_Q, KEY_P) || has_any_key(device, KEY_A, KEY_L)))
-    return InputKind::keyboard;
-  return keys ? InputKind::buttons : InputKind::other;
-}
-
-bool drives_player(InputKind kind) {
-  return kind == InputKind::touchscreen ||
-         kind == InputKind::touch_without_position;
+  return board_devices::classify_input(
+      {device.events, device.keys, device.axes});
 }
 
 std::vector<Finding> judge_touchscreen(const std::string &path,
@@ -431,7 +378,35 @@ Finding judge_watch(const TouchWatch &watch, int timeout_seconds) {
           "device is not the touchscreen"};
 }
 
+std::string player_touchscreen(bool viewed, Findings &out) {
+  if (!viewed)
+    return touch_device;
+  const auto inputs = board_devices::list_inputs();
+  const board_devices::InputNode *chosen =
+      board_devices::choose_touchscreen(inputs);
+  if (!chosen) {
+    out.add(Level::fail, area,
+            "no input device can drive the player (BTN_TOUCH with ABS_X and "
+            "ABS_Y)" +
+                std::string(waits_note),
+            load_fix);
+    return "";
+  }
+  const std::string path = board_devices::event_path(chosen->number);
+  if (path != touch_device)
+    out.add(Level::ok, area,
+            "the player's " + std::string(touch_device) + " is " + path +
+                " \"" + printable(chosen->name) + "\"");
+  return path;
+}
+
 void check_touch(const std::string &path, bool wait_for_touch, Findings &out) {
+  if (path.empty()) {
+    if (wait_for_touch)
+      out.add(Level::fail, area, "cannot wait for a touch: no touchscreen",
+              "see the line above");
+    return;
+  }
   DeviceNode node;
   InputDevice device;
   const bool input = open_input(path, node, device, out);

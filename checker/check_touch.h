@@ -7,14 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "board_devices.h"
 #include "findings.h"
 #include "touch.h"
 
 namespace frame_check {
 
-// Capability bitmaps as the kernel hands them out (arrays of longs).
-using Bits = std::vector<unsigned long>;
-bool has_bit(const Bits &bits, unsigned bit);
+// The kinds of input device and which of them drive the player: one rule
+// with the device helper's (lib/board-devices).
+using board_devices::Bits;
+using board_devices::drives_player;
+using board_devices::has_bit;
+using board_devices::InputKind;
 
 struct AxisRange {
   int minimum = 0;
@@ -27,21 +31,7 @@ struct InputDevice {
   AxisRange x, y; // meaningful when `axes` has ABS_X and ABS_Y
 };
 
-enum class InputKind {
-  touchscreen,            // BTN_TOUCH with ABS_X and ABS_Y
-  touch_without_position, // BTN_TOUCH only
-  multitouch_only,        // slots and tracking IDs, no BTN_TOUCH
-  pressure_only,          // ABS_PRESSURE, no BTN_TOUCH
-  pointer,                // positions clicked with BTN_LEFT and the like
-  keyboard,
-  buttons,
-  mouse,
-  other,
-};
-
 InputKind classify_input(const InputDevice &device);
-// Whether the player can start and stop on this kind of device.
-bool drives_player(InputKind kind);
 
 // Findings for a device the player can use: what it is, and its ranges.
 std::vector<Finding> judge_touchscreen(const std::string &path,
@@ -72,8 +62,13 @@ std::string act_on_record(const input_event &event, TouchWatch &watch);
 TouchWatch watch_touch(int fd, int timeout_ms, Findings &out);
 Finding judge_watch(const TouchWatch &watch, int timeout_seconds);
 
-// Checks the touch device at `path`; with `wait_for_touch`, also waits up
-// to 10 s for a touch and a release on it.
+// The touchscreen the player gets: where frame-player-run starts it
+// (`viewed`), the board's first input device that can drive it, which a
+// line names when it is not /dev/input/event0 itself; else event0. Empty,
+// with a FAIL line, when the board has none.
+std::string player_touchscreen(bool viewed, Findings &out);
+// Checks the touch device at `path` (none when empty); with
+// `wait_for_touch`, also waits up to 10 s for a touch and a release on it.
 void check_touch(const std::string &path, bool wait_for_touch, Findings &out);
 
 } // namespace frame_check

@@ -1,9 +1,11 @@
 // frame-player-check: tells a board owner what keeps the frame player from
 // working on this board (screen, touchscreen, frames, the player itself)
 // and how to fix it. It only reads; see checker/README.md.
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unistd.h>
 
 #include "check_frames.h"
 #include "check_player.h"
@@ -66,9 +68,25 @@ Options parse_options(int argc, char **argv) {
   return options;
 }
 
+// Whether the player starts through frame-player-run, which gives it the
+// board's own screen and touchscreen: installed beside this check (its
+// sbin beside this bin), the init script and the unit use it.
+bool player_viewed() {
+  char self[PATH_MAX] = {};
+  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
+    return false;
+  std::string dir = self;
+  dir.erase(dir.rfind('/') + 1);
+  return access((dir + "../sbin/frame-player-run").c_str(), X_OK) == 0;
+}
+
 void check_board(bool wait_for_touch, frame_check::Findings &findings) {
-  frame_check::check_screen(lcd_device, findings);
-  frame_check::check_touch(touch_device, wait_for_touch, findings);
+  const bool viewed = player_viewed();
+  frame_check::check_screen(frame_check::player_screen(viewed, findings),
+                            viewed, findings);
+  frame_check::check_touch(
+      frame_check::player_touchscreen(viewed, findings), wait_for_touch,
+      findings);
   frame_check::check_board_frames(findings);
   frame_check::check_player(findings);
 }

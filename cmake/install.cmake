@@ -1,6 +1,6 @@
 # What `cmake --install` puts on a board. A plain install (component
-# frame-player) brings the two programs, the console and disk helpers and
-# the manual pages; the start-up files of one init system come on request:
+# frame-player) brings the two programs, the device, console and disk
+# helpers and the manual pages; the start-up files of one init system come on request:
 #   cmake --install BUILD --component busybox-init   # /etc/init.d/S99frame-player
 #   cmake --install BUILD --component systemd        # the unit and udev rule
 # The install folders are those of configure time: the start-up files name
@@ -64,13 +64,15 @@ foreach(component frame-player busybox-init systemd)
 endforeach()
 
 install(TARGETS frame-player frame-player-check)
+install(TARGETS frame-player-run DESTINATION ${CMAKE_INSTALL_SBINDIR})
 install_deploy_file(PROGRAMS frame-player-console ${CMAKE_INSTALL_SBINDIR}
                     frame-player)
 install_deploy_file(PROGRAMS frame-player-udisk ${CMAKE_INSTALL_SBINDIR}
                     frame-player)
 install(FILES docs/man/frame-player.1 docs/man/frame-player-check.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES docs/man/frame-player-console.8 docs/man/frame-player-udisk.8
+install(FILES docs/man/frame-player-console.8 docs/man/frame-player-run.8
+              docs/man/frame-player-udisk.8
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 
 # BusyBox init (and SysV-style init scripts run in name order).
@@ -81,6 +83,8 @@ install_deploy_file(PROGRAMS S99frame-player
 # disk when it is plugged in.
 install_deploy_file(FILES frame-player.service ${frame_player_SYSTEMD_UNITDIR}
                     systemd)
+install_deploy_file(FILES frame-player-devices.service
+                    ${frame_player_SYSTEMD_UNITDIR} systemd)
 install_deploy_file(FILES frame-player-udisk@.service
                     ${frame_player_SYSTEMD_UNITDIR} systemd)
 install_deploy_file(FILES 90-frame-player-udisk.rules

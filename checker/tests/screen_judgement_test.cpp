@@ -131,6 +131,32 @@ TEST_P(ScreenLayouts, AreJudgedAgainstThePlayersLayout) {
 INSTANTIATE_TEST_SUITE_P(Drivers, ScreenLayouts,
                          testing::ValuesIn(screen_cases()));
 
+// A screen of fewer bits that frame-player-run starts the player on.
+TEST(ScreenDepth, ASwitchableScreenIsOkAndARefusingDriverGetsItsFix) {
+  const ScreenInfo drm = screen(800, 480, 16, {11, 5, 0}, {5, 6, 5}, 1600, 768000);
+  EXPECT_EQ(format_finding(judge_depth_switch(drm, DepthSwitch::accepted, "")),
+            "ok   screen: 16 bits per pixel now: frame-player-run switches it "
+            "to 32 as the player starts, and back when it stops");
+  const std::string stops = ", and its driver refuses 32: the player stops "
+                            "with \"mmap: Invalid argument\"; fix: ";
+  EXPECT_EQ(
+      format_finding(judge_depth_switch(drm, DepthSwitch::refused_emulated,
+                                        "HDMI-A-1")),
+      "FAIL screen: 16 bits per pixel (a DRM driver's emulated framebuffer, "
+      "whose depth is set at boot)" +
+          stops +
+          "add video=HDMI-A-1:800x480M-32 to the kernel command line and "
+          "reboot");
+  EXPECT_NE(format_finding(judge_depth_switch(drm, DepthSwitch::refused_emulated,
+                                              ""))
+                .find("video=CONNECTOR:800x480M-32"),
+            std::string::npos);
+  EXPECT_EQ(format_finding(judge_depth_switch(drm, DepthSwitch::refused, "")),
+            "FAIL screen: 16 bits per pixel" + stops +
+                "give the screen 32 bits per pixel in its driver's settings "
+                "or device tree");
+}
+
 TEST(ScreenHolders, OnlyOtherProgramsThanThePlayerAreAWarning) {
   Holders none;
   none.listed = true;
@@ -181,19 +207,19 @@ TEST(DeviceNodes, WhatIsNotTheDeviceIsSaidPlainlyAndNeverOpenedForLong) {
   ASSERT_EQ(mkfifo(folder.file("event0").c_str(), 0644), 0);
   const std::string fb0 = folder.file("fb0"), event0 = folder.file("event0");
 
-  EXPECT_EQ(lines_after(check_screen, fb0),
+  EXPECT_EQ(lines_after(check_screen, fb0, false),
             std::vector<std::string>{
                 "FAIL screen: " + fb0 +
                 " is not a framebuffer: it is a regular file; fix: load the "
                 "board's framebuffer driver, which makes " +
                 fb0 + " itself (dmesg shows why it is missing)"});
-  const auto null_screen = lines_after(check_screen, "/dev/null");
+  const auto null_screen = lines_after(check_screen, "/dev/null", false);
   ASSERT_EQ(null_screen.size(), 1u);
   EXPECT_EQ(null_screen[0].rfind("FAIL screen: /dev/null is not a framebuffer: "
                                  "it is a character device 1:3;",
                                  0),
             0u);
-  EXPECT_EQ(lines_after(check_screen, folder.file("none"))[0].rfind(
+  EXPECT_EQ(lines_after(check_screen, folder.file("none"), false)[0].rfind(
                 "FAIL screen: no " + folder.file("none") + ";", 0),
             0u);
 

@@ -2,7 +2,10 @@
 // the player acts on them.
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sys/sysmacros.h>
 #include <initializer_list>
 #include <unistd.h>
 
@@ -127,9 +130,9 @@ TEST(TouchFindings, AnUnusableDeviceNamesTheTouchscreenToUseOrTheReason) {
   EXPECT_EQ(format_finding(linked),
             "FAIL touch: /dev/input/event0 is \"vm-keyboard\", a keyboard, "
             "not a touchscreen; the touchscreen is /dev/input/event1 "
-            "(\"vm-touch\"); fix: make /dev/input/event0 that device before "
-            "the player starts (an mdev or udev rule, or a symbolic link; see "
-            "docs/board.md)");
+            "(\"vm-touch\"); fix: start the player through frame-player-run "
+            "(the init script and the unit do), which gives it that device as "
+            "/dev/input/event0");
 
   const Finding panel = judge_not_touchscreen(
       "/dev/input/event0",
@@ -141,6 +144,70 @@ TEST(TouchFindings, AnUnusableDeviceNamesTheTouchscreenToUseOrTheReason) {
             "/dev/input/event* is a touchscreen the player can use; fix: use "
             "a panel driver (or driver setting) that also reports BTN_TOUCH "
             "with ABS_X and ABS_Y");
+}
+
+namespace {
+
+// A board's sysfs as the player's rule reads it.
+struct FakeSysfs {
+  ScratchFolder root;
+  void put(const std::string &path, const std::string &text) const {
+    const std::string file = root.file(path);
+    std::filesystem::create_directories(file.substr(0, file.rfind('/')));
+    std::ofstream(file) << text << "\n";
+  }
+  // eventN: its name, node number, physical place and capabilities.
+  void input(int number, const std::string &name, const std::string &place,
+             const char *ev, const char *key, const char *abs) const {
+    const std::string dir = "class/input/event" + std::to_string(number);
+    put(dir + "/dev", "13:" + std::to_string(64 + number));
+    put(dir + "/device/name", name);
+    put(dir + "/device/capabilities/ev", ev);
+    put(dir + "/device/capabilities/key", key);
+    put(dir + "/device/capabilities/abs", abs);
+    if (!place.empty()) {
+      put(place + "/uevent", "");
+      std::filesystem::create_directory_symlink(root.file(place),
+                                                root.file(dir + "/device/device"));
+    }
+  }
+};
+
+} // namespace
+
+// The helper and the check pick the same devices: by capabilities, then
+// by where the hardware sits, never by the kernel's numbering.
+TEST(PlayerDevices, TheFirstTouchscreenByPlaceAndThe800x480Screen) {
+  FakeSysfs sys;
+  // A keyboard and a power key registered first, then two touchscreens
+  // numbered against their places, and one without positions.
+  sys.input(0, "keyboard", "", "120013", "e080ffdf01cfffff fffffffffffffffe", "0");
+  sys.input(1, "power key", "devices/pmic", "3", "100000 0 0 0", "0");
+  sys.input(2, "panel B", "devices/i2c-2/panel", "b", "400 0 0 0 0 0", "3");
+  sys.input(3, "panel A", "devices/i2c-1/panel", "b", "400 0 0 0 0 0", "3");
+  sys.input(4, "touch key", "devices/i2c-0/key", "3", "400 0 0 0 0 0", "0");
+  auto inputs = board_devices::list_inputs(sys.root.path());
+  ASSERT_EQ(inputs.size(), 5u);
+  EXPECT_EQ(inputs[0].kind, InputKind::keyboard);
+  EXPECT_EQ(inputs[1].kind, InputKind::buttons);
+  const auto *touch = board_devices::choose_touchscreen(inputs);
+  ASSERT_NE(touch, nullptr);
+  EXPECT_EQ(touch->name, "panel A");
+  EXPECT_EQ(touch->device, makedev(13, 67));
+  inputs.erase(inputs.begin() + 2, inputs.begin() + 4);
+  EXPECT_EQ(board_devices::choose_touchscreen(inputs)->name, "touch key");
+  inputs.pop_back();
+  EXPECT_EQ(board_devices::choose_touchscreen(inputs), nullptr);
+
+  sys.put("class/graphics/fb0/dev", "29:0");
+  sys.put("class/graphics/fb0/virtual_size", "1024,768");
+  sys.put("class/graphics/fb1/dev", "29:1");
+  sys.put("class/graphics/fb1/modes", "U:800x480p-0");
+  sys.put("class/graphics/fb1/virtual_size", "800,960");
+  const auto screens = board_devices::list_screens(sys.root.path());
+  ASSERT_EQ(screens.size(), 2u);
+  EXPECT_EQ(board_devices::choose_screen(screens)->number, 1);
+  EXPECT_EQ(board_devices::choose_screen({screens[0]})->number, 0);
 }
 
 namespace {

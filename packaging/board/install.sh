@@ -23,17 +23,25 @@ udisk_rule='-sd[a-z][0-9]* 0:0 660 */usr/sbin/frame-player-udisk'
 rcS_files='
 bin/frame-player /usr/bin/frame-player 755
 bin/frame-player-check /usr/bin/frame-player-check 755
+sbin/frame-player-run /usr/sbin/frame-player-run 755
 sbin/frame-player-console /usr/sbin/frame-player-console 755
 init/S99frame-player /etc/init.d/S99frame-player 755
 sbin/frame-player-udisk /usr/sbin/frame-player-udisk 755'
 systemd_files='
 bin/frame-player /usr/bin/frame-player 755
 bin/frame-player-check /usr/bin/frame-player-check 755
+sbin/frame-player-run /usr/sbin/frame-player-run 755
 sbin/frame-player-console /usr/sbin/frame-player-console 755
 sbin/frame-player-udisk /usr/sbin/frame-player-udisk 755
 init/frame-player.service /etc/systemd/system/frame-player.service 644
+init/frame-player-devices.service /etc/systemd/system/frame-player-devices.service 644
 init/frame-player-udisk@.service /etc/systemd/system/frame-player-udisk@.service 644
 init/90-frame-player-udisk.rules /etc/udev/rules.d/90-frame-player-udisk.rules 644'
+# The player's own user on a BusyBox board (systemd makes one for the unit);
+# a note that the install made it, so that --uninstall takes away only a
+# user the board did not have.
+player_user=frame-player
+made_user=/var/lib/frame-player/made-user
 # What --uninstall also removes: the script renamed to keep it from
 # starting at boot, and the player's log.
 rcS_leftovers='/etc/init.d/off.S99frame-player /var/log/frame-player.log
@@ -197,8 +205,53 @@ plan_disk_helper() {
   plan_file "$work/mdev.conf.new" /etc/mdev.conf keep
 }
 
+# ---- the player's user, written into the account files themselves, as
+# boards may lack adduser
+
+account_files='/etc/passwd /etc/group /etc/shadow'
+
+# The first id from 100 up that neither users nor groups have.
+free_id() {
+  id=100
+  while cut -d: -f3 /etc/passwd /etc/group 2>/dev/null | grep -qx "$id"; do
+    id=$((id + 1))
+  done
+  echo "$id"
+}
+
+plan_user() {
+  if grep -q "^$player_user:" /etc/passwd 2>/dev/null; then
+    [ -e "$made_user" ] && plan_file "$made_user" "$made_user" 644
+    return
+  fi
+  id=$(free_id)
+  for file in $account_files; do
+    [ -e "$file" ] || [ "$file" != /etc/shadow ] || continue
+    cp "$file" "$work/${file##*/}" 2>/dev/null || : >"$work/${file##*/}"
+    case $file in
+    /etc/passwd) echo "$player_user:x:$id:$id:frame player:/nonexistent:/bin/false" ;;
+    /etc/group) echo "$player_user:x:$id:" ;;
+    /etc/shadow) echo "$player_user:!:1::::::" ;;
+    esac >>"$work/${file##*/}"
+    plan_file "$work/${file##*/}" "$file" keep
+  done
+  echo "$player_user" >"$work/made-user"
+  plan_file "$work/made-user" "$made_user" 644
+}
+
+# The account files without the user the install made.
+plan_user_removal() {
+  [ -e "$made_user" ] || return 0
+  for file in $account_files; do
+    grep -q "^$player_user:" "$file" 2>/dev/null || continue
+    grep -v "^$player_user:" "$file" >"$work/${file##*/}"
+    plan_file "$work/${file##*/}" "$file" keep
+  done
+}
+
 plan_install() {
   [ "$kind" != rcS ] || plan_disk_helper
+  [ "$kind" != rcS ] || plan_user
   kind_files | while read -r source dest mode; do
     [ -n "$source" ] || continue
     [ "$kind:$dest:$disk_helper" != rcS:/usr/sbin/frame-player-udisk: ] || continue
@@ -336,11 +389,11 @@ install() {
   if [ -z "$changed" ]; then
     say "nothing to change: this player is installed already"
   else
-    echo "$changed" | while read -r source dest mode; do say "installing $dest"; done
     while read -r source dest mode; do put "$source" "$dest" "$mode"; done <<EOF
 $changed
 EOF
     into_place
+    echo "$changed" | while read -r source dest mode; do say "installed $dest"; done
   fi
   start "$(echo "$changed" | sed 's/.*/ & /')"
   check
@@ -386,15 +439,16 @@ uninstall() {
   check_no_package
   present=$(present_files)
   present="$present $(plan_mdev_removal)"
+  [ "$kind" != rcS ] || plan_user_removal
   if [ -z "$(echo "$present" | tr -d ' \n')" ] && [ ! -s "$work/plan" ]; then
     say "nothing of the player is here"
     return 0
   fi
   stop_player
   if [ -s "$work/plan" ]; then
-    say "taking the disk helper's rule out of /etc/mdev.conf"
     while read -r source dest mode; do put "$source" "$dest" "$mode"; done <"$work/plan"
     into_place
+    while read -r source dest mode; do say "took the player's part out of $dest"; done <"$work/plan"
   fi
   for path in $present; do
     say "removing $path"

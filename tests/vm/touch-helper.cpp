@@ -4,11 +4,16 @@
 //   up         finger lifted
 //   destroy    the device disappears, as when the panel is unplugged
 //   create     the device appears (again), as when it is plugged in
+//   add KIND   another input device is plugged in: keyboard, powerkey
+//              (only KEY_POWER, as a PMIC's power key) or touch
 //   quit       the helper ends
 // Every command done is acknowledged on stdout as "touch: COMMAND".
-// With --keyboard-first, a keyboard is registered before the touchscreen
-// and takes event0, as a keypad or button driver does on some boards.
-// With --late, there is no touchscreen until the first "create".
+// At start it registers the input devices that the kernel parameter
+// vm_inputs=KIND,... names, in that order (default: touch); the first
+// "touch" among them is the panel the commands drive. With
+// --keyboard-first, a keyboard comes before the touchscreen and takes
+// event0, as a keypad or button driver does on some boards. With --late,
+// there is no touchscreen until the first "create".
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -85,6 +90,60 @@ int create_keyboard() {
   });
 }
 
+// Only KEY_POWER, as a board's power management chip registers it.
+int create_power_key() {
+  return create_device("vm-powerkey", [](int fd) {
+    return ioctl(fd, UI_SET_EVBIT, EV_KEY) == 0 &&
+           ioctl(fd, UI_SET_KEYBIT, KEY_POWER) == 0;
+  });
+}
+
+int create_input(const std::string &kind) {
+  if (kind == "keyboard")
+    return create_keyboard();
+  if (kind == "powerkey")
+    return create_power_key();
+  if (kind == "touch")
+    return create_touchscreen();
+  return -1;
+}
+
+// vm_inputs=LIST of the kernel command line, or "touch".
+std::string inputs_asked() {
+  std::string line;
+  if (FILE *cmdline = std::fopen("/proc/cmdline", "r")) {
+    char text[4096] = {};
+    if (std::fgets(text, sizeof text, cmdline))
+      line = text;
+    std::fclose(cmdline);
+  }
+  const std::string key = "vm_inputs=";
+  const auto at = line.find(key);
+  if (at == std::string::npos)
+    return "touch";
+  const auto from = at + key.size();
+  return line.substr(from, line.find_first_of(" \n", from) - from);
+}
+
+// Registers each of LIST (kinds joined by commas); the touchscreen's
+// descriptor, or -1 when the list has none or a device failed.
+int register_inputs(const std::string &list, bool &failed) {
+  int touchscreen = -1;
+  std::size_t from = 0;
+  while (from <= list.size()) {
+    const auto comma = list.find(',', from);
+    const std::string kind = list.substr(from, comma - from);
+    const int fd = create_input(kind);
+    failed = failed || fd == -1;
+    if (kind == "touch" && touchscreen == -1)
+      touchscreen = fd;
+    if (comma == std::string::npos)
+      break;
+    from = comma + 1;
+  }
+  return touchscreen;
+}
+
 // The channel must pass bytes as they come: no echo back to the host and
 // no line editing.
 int open_channel(const char *path) {
@@ -123,6 +182,8 @@ bool run_command(const std::string &command, int &device) {
   } else if (command == "create" && device == -1) {
     device = create_touchscreen();
     done = device != -1;
+  } else if (command.compare(0, 4, "add ") == 0) {
+    done = create_input(command.substr(4)) != -1;
   }
   std::printf(done ? "touch: %s\n" : "touch: failed: %s\n", command.c_str());
   return true;
@@ -140,12 +201,12 @@ int main(int argc, char **argv) {
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  if (keyboard_first && create_keyboard() == -1) {
-    std::perror("touch-helper: keyboard");
-    return 1;
-  }
-  int device = late ? -1 : create_touchscreen();
-  if (device == -1 && !late) {
+  bool failed = false;
+  int device = late ? -1
+               : register_inputs(keyboard_first ? "keyboard,touch"
+                                                : inputs_asked(),
+                                 failed);
+  if (failed) {
     std::perror("touch-helper: uinput");
     return 1;
   }

@@ -35,6 +35,11 @@ STARTED = "S99frame-player: player started (pid "
 TIMEOUT = 60
 KERNEL_LINE = re.compile(r"^\[ *\d+\.\d+\] ")
 
+# The USB disks a board may boot with: the frames; the frames in another
+# folder; the frames and the unpacked armhf board tarball (disk boards).
+DISKS = {"frames": "udisk.img", "no-folder": "udisk-no-folder.img",
+         "install": "udisk-install.img"}
+
 # The boards (guest.py's machines); armhf on the low memory map, where the
 # 32-bit kernel can claim the PCI host and so has USB.
 BOARDS = ("armhf", "x86_64")
@@ -110,8 +115,9 @@ class Guest(vm.Guest):
             "-chardev", "file,id=log,path=" + self.log,
             "-device", "virtconsole,chardev=log",
             "-device", "qemu-xhci,id=usb"]
-        for image in ("frames", "no-folder"):
-            args += self.disk_args(image)
+        for image in DISKS:
+            if os.path.exists(self.disk_image(image)[1]):
+                args += self.disk_args(image)
         if disk != "none":
             args += ["-device", "usb-storage,drive=%s,id=udisk" % disk]
         self.ssh_port = None
@@ -141,7 +147,7 @@ class Guest(vm.Guest):
 
     def disk_image(self, kind):
         """The run's copy of a disk image and the original."""
-        image = "udisk.img" if kind == "frames" else "udisk-no-folder.img"
+        image = DISKS[kind]
         return (os.path.join(self.workdir, image),
                 os.path.join(self.images, image))
 
@@ -290,12 +296,18 @@ class Scenario:
         init, disk = "busybox", "frames"
         if words and words[0] in INITS:
             init = words.pop(0)
-        if words and words[0] in ("frames", "no-folder", "none"):
+        if words and (words[0] in DISKS or words[0] == "none"):
             disk = words.pop(0)
         # The journal keeps lines without their trailing blanks.
         self.stripped = init.startswith("systemd")
+        # A later boot step is the board switched off and on again, with
+        # another kernel command line.
+        if self.guest:
+            self.guest.close()
+            self.earlier += self.guest.elapsed
+            self.boots += 1
         self.boot_args = (init, self.workdir, self.frame_gen, disk, words)
-        self.guest = Guest(self.arch, *self.boot_args)
+        self.guest = Guest(self.arch, *self.boot_args, boot=self.boots)
         self.guest.wait_for_shell()
 
     def step_reboot(self, rest):
@@ -335,6 +347,9 @@ class Scenario:
 
     def step_open_touch(self, rest):  # plugged in again: mdev makes its node
         self.guest.touch("create")
+
+    def step_add_input(self, rest):  # keyboard, powerkey or touch
+        self.guest.touch("add " + rest)
 
     # ---- time
 

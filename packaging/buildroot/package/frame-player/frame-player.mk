@@ -14,6 +14,12 @@ FRAME_PLAYER_OVERRIDE_SRCDIR_RSYNC_EXCLUSIONS = \
 FRAME_PLAYER_LICENSE = MIT
 FRAME_PLAYER_LICENSE_FILES = LICENSE
 
+# The init script runs the player as a user of its own (systemd makes one
+# for the unit).
+define FRAME_PLAYER_USERS
+	frame-player -1 frame-player -1 * - - - frame player
+endef
+
 # The start-up files are install components of their own; the hooks run
 # only for the init system selected.
 define FRAME_PLAYER_INSTALL_INIT_SYSV

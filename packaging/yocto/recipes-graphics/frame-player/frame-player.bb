@@ -13,7 +13,13 @@ PV = "1.0.0"
 inherit externalsrc
 EXTERNALSRC = "${@os.path.abspath(d.getVar('FILE_DIRNAME') + '/../../../..')}"
 
-inherit cmake systemd update-rc.d
+inherit cmake systemd update-rc.d useradd
+
+# The init script runs the player as a user of its own (systemd makes one
+# for the unit).
+USERADD_PACKAGES = "${PN}"
+USERADD_PARAM:${PN} = "--system --no-create-home --home-dir /nonexistent \
+                       --shell /bin/false --user-group frame-player"
 
 # The cmake class configures for /usr; the start-up files go where the
 # systemd class and udev look for them.

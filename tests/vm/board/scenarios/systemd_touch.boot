@@ -9,7 +9,7 @@ expect-log "Started frame-player.service"
 expect-output active systemctl is-active frame-player
 # The disk's unit mounts it while the player starts.
 shell until findmnt /mnt/udisk >/dev/null; do sleep 0.2; done
-expect-output "/dev/sda1 vfat ro,nosuid,nodev,noexec,noatime" findmnt --noheadings --raw --output SOURCE,FSTYPE,VFS-OPTIONS /mnt/udisk
+expect-output "/dev/sda1 vfat ro,nosuid,nodev,noexec,noatime,nosymfollow" findmnt --noheadings --raw --output SOURCE,FSTYPE,VFS-OPTIONS /mnt/udisk
 expect-open /dev/input/event0
 expect-output 0 cat /sys/module/kernel/parameters/consoleblank
 expect-output 0 cat /sys/class/graphics/fbcon/cursor_blink

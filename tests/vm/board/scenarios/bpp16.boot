@@ -1,0 +1,18 @@
+# A DRM screen at 16 bits per pixel, as the kernel command line of some
+# boards' systems sets it: its driver cannot be switched, so the player
+# cannot map it, and the board check names the fix with this board's
+# display output. Booted again with that fix, the player plays.
+boot frames video=Virtual-1:800x480-16
+expect-output 16 cat /sys/class/graphics/fb0/bits_per_pixel
+shell frame-player-check >/tmp/check; grep -qF 'add video=Virtual-1:800x480M-32 to the kernel command line' /tmp/check
+
+boot frames video=Virtual-1:800x480M-32
+expect-output 32 cat /sys/class/graphics/fb0/bits_per_pixel
+expect-log "S99frame-player: player started"
+down 512 300
+expect-line position 400 240
+expect-line drawn 1152000
+up
+expect-line position 400 240
+settle 1000
+expect-frame last-drawn
