@@ -1,12 +1,13 @@
 // Input devices decoded from their capabilities, and touch records read as
 // the player acts on them.
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sys/sysmacros.h>
 #include <initializer_list>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "check_touch.h"
@@ -148,6 +149,20 @@ TEST(TouchFindings, AnUnusableDeviceNamesTheTouchscreenToUseOrTheReason) {
 
 namespace {
 
+// A bitmap as the kernel prints it to this process: longs of the reader's
+// own width (a 32-bit reader on a 64-bit kernel gets 32-bit words), the
+// highest non-zero one first.
+std::string printed(const Bits &bits) {
+  std::string text;
+  for (auto word = bits.rbegin(); word != bits.rend(); ++word)
+    if (*word != 0 || !text.empty() || word + 1 == bits.rend()) {
+      char hex[24];
+      std::snprintf(hex, sizeof hex, "%s%lx", text.empty() ? "" : " ", *word);
+      text += hex;
+    }
+  return text;
+}
+
 // A board's sysfs as the player's rule reads it.
 struct FakeSysfs {
   ScratchFolder root;
@@ -158,17 +173,19 @@ struct FakeSysfs {
   }
   // eventN: its name, node number, physical place and capabilities.
   void input(int number, const std::string &name, const std::string &place,
-             const char *ev, const char *key, const char *abs) const {
+             std::initializer_list<unsigned> ev,
+             std::initializer_list<unsigned> key,
+             std::initializer_list<unsigned> abs) const {
     const std::string dir = "class/input/event" + std::to_string(number);
     put(dir + "/dev", "13:" + std::to_string(64 + number));
     put(dir + "/device/name", name);
-    put(dir + "/device/capabilities/ev", ev);
-    put(dir + "/device/capabilities/key", key);
-    put(dir + "/device/capabilities/abs", abs);
+    put(dir + "/device/capabilities/ev", printed(bits_of(ev)));
+    put(dir + "/device/capabilities/key", printed(bits_of(key)));
+    put(dir + "/device/capabilities/abs", printed(bits_of(abs)));
     if (!place.empty()) {
       put(place + "/uevent", "");
-      std::filesystem::create_directory_symlink(root.file(place),
-                                                root.file(dir + "/device/device"));
+      std::filesystem::create_directory_symlink(
+          root.file(place), root.file(dir + "/device/device"));
     }
   }
 };
@@ -181,11 +198,15 @@ TEST(PlayerDevices, TheFirstTouchscreenByPlaceAndThe800x480Screen) {
   FakeSysfs sys;
   // A keyboard and a power key registered first, then two touchscreens
   // numbered against their places, and one without positions.
-  sys.input(0, "keyboard", "", "120013", "e080ffdf01cfffff fffffffffffffffe", "0");
-  sys.input(1, "power key", "devices/pmic", "3", "100000 0 0 0", "0");
-  sys.input(2, "panel B", "devices/i2c-2/panel", "b", "400 0 0 0 0 0", "3");
-  sys.input(3, "panel A", "devices/i2c-1/panel", "b", "400 0 0 0 0 0", "3");
-  sys.input(4, "touch key", "devices/i2c-0/key", "3", "400 0 0 0 0 0", "0");
+  const std::initializer_list<unsigned> keys = {EV_SYN, EV_KEY},
+                                        touches = {EV_SYN, EV_KEY, EV_ABS};
+  sys.input(0, "keyboard", "", keys, {KEY_ESC, KEY_Q, KEY_A, KEY_ENTER}, {});
+  sys.input(1, "power key", "devices/pmic", keys, {KEY_POWER}, {});
+  sys.input(2, "panel B", "devices/i2c-2/panel", touches, {BTN_TOUCH},
+            {ABS_X, ABS_Y});
+  sys.input(3, "panel A", "devices/i2c-1/panel", touches, {BTN_TOUCH},
+            {ABS_X, ABS_Y});
+  sys.input(4, "touch key", "devices/i2c-0/key", keys, {BTN_TOUCH}, {});
   auto inputs = board_devices::list_inputs(sys.root.path());
   ASSERT_EQ(inputs.size(), 5u);
   EXPECT_EQ(inputs[0].kind, InputKind::keyboard);

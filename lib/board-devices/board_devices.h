@@ -85,7 +85,8 @@ inline bool drives_player(InputKind kind) {
 }
 
 // A sysfs capability bitmap: hexadecimal longs, the most significant first
-// ("120013" or "3 0 0 0").
+// ("120013" or "3 0 0 0"). The kernel prints them in the reader's own long
+// width, also for a 32-bit program on a 64-bit kernel.
 inline Bits parse_capabilities(const std::string &text) {
   std::istringstream words(text);
   std::vector<unsigned long> reversed;
