@@ -5,6 +5,8 @@
 #   sh install.sh              install, or bring an older install up to date
 #   sh install.sh --uninstall  stop the player and remove what was installed
 #   sh install.sh --check      wait for the player to start and check the board
+#   sh install.sh --can-run ARCH  whether this board runs the ARCH programs
+#                              (armhf, arm64, amd64): silent, or its one line
 # As root, on a board started by BusyBox rcS (/etc/init.d/S??*) or by
 # systemd. Every file is written beside its place first and moved there
 # only once all of them are whole, so a disk pulled out half way, a full
@@ -37,14 +39,15 @@ init/frame-player.service /etc/systemd/system/frame-player.service 644
 init/frame-player-devices.service /etc/systemd/system/frame-player-devices.service 644
 init/frame-player-udisk@.service /etc/systemd/system/frame-player-udisk@.service 644
 init/90-frame-player-udisk.rules /etc/udev/rules.d/90-frame-player-udisk.rules 644'
-# The player's own user on a BusyBox board (systemd makes one for the unit);
-# a note that the install made it, so that --uninstall takes away only a
-# user the board did not have.
+# The player's own user on a BusyBox board (systemd makes one for the unit).
+# Its comment field says that the install made it, so that --uninstall
+# takes away only a user the board did not have.
 player_user=frame-player
-made_user=/var/lib/frame-player/made-user
+made_user_comment='frame player (install.sh)'
 # What --uninstall also removes: the script renamed to keep it from
 # starting at boot, and the player's log.
-rcS_leftovers='/etc/init.d/off.S99frame-player /var/log/frame-player.log
+rcS_leftovers='/etc/init.d/off.S99frame-player
+/var/log/frame-player.log
 /var/log/frame-player.log.1'
 
 work=
@@ -70,11 +73,11 @@ check_root() {
 
 # Debian's armhf is ARMv7 with hard float; an arm64 kernel runs the arm64
 # programs whatever its user space is.
-check_machine() {
-  arch=$(cat "$here/ARCH" 2>/dev/null) || fail "no file ARCH beside $me: unpack the whole board tarball"
+check_machine() { # [ARCH]
+  arch=${1:-$(cat "$here/ARCH" 2>/dev/null)} || fail "no file ARCH beside $me: unpack the whole board tarball"
   machine=$(uname -m)
   case $arch:$machine in
-  armhf:armv7* | armhf:armv8l | arm64:aarch64 | arm64:arm64) ;;
+  armhf:armv7* | armhf:armv8l | arm64:aarch64 | arm64:arm64 | amd64:x86_64) ;;
   armhf:aarch64 | armhf:arm64)
     fail "this board is $machine: use the arm64 tarball, which runs on any 64-bit ARM kernel" ;;
   *:armv[3-6]*)
@@ -220,28 +223,24 @@ free_id() {
 }
 
 plan_user() {
-  if grep -q "^$player_user:" /etc/passwd 2>/dev/null; then
-    [ -e "$made_user" ] && plan_file "$made_user" "$made_user" 644
-    return
-  fi
+  grep -q "^$player_user:" /etc/passwd 2>/dev/null && return
   id=$(free_id)
   for file in $account_files; do
     [ -e "$file" ] || [ "$file" != /etc/shadow ] || continue
     cp "$file" "$work/${file##*/}" 2>/dev/null || : >"$work/${file##*/}"
     case $file in
-    /etc/passwd) echo "$player_user:x:$id:$id:frame player:/nonexistent:/bin/false" ;;
+    /etc/passwd) echo "$player_user:x:$id:$id:$made_user_comment:/nonexistent:/bin/false" ;;
     /etc/group) echo "$player_user:x:$id:" ;;
     /etc/shadow) echo "$player_user:!:1::::::" ;;
     esac >>"$work/${file##*/}"
     plan_file "$work/${file##*/}" "$file" keep
   done
-  echo "$player_user" >"$work/made-user"
-  plan_file "$work/made-user" "$made_user" 644
 }
 
 # The account files without the user the install made.
 plan_user_removal() {
-  [ -e "$made_user" ] || return 0
+  grep -q "^$player_user:[^:]*:[^:]*:[^:]*:$made_user_comment:" /etc/passwd ||
+    return 0
   for file in $account_files; do
     grep -q "^$player_user:" "$file" 2>/dev/null || continue
     grep -v "^$player_user:" "$file" >"$work/${file##*/}"
@@ -469,6 +468,10 @@ uninstall() {
   return 0
 }
 
+if [ "${1:-}" = --can-run ] && [ $# = 2 ]; then
+  check_machine "$2"
+  exit 0
+fi
 check_root
 work=$(mktemp -d /tmp/frame-player-install.XXXXXX) || fail "cannot make a folder in /tmp"
 : >"$work/plan"
@@ -480,7 +483,7 @@ case ${1:-} in
   check
   ;;
 *)
-  echo "usage: sh $0 [--uninstall|--check]" >&2
+  echo "usage: sh $0 [--uninstall|--check|--can-run ARCH]" >&2
   exit 2
   ;;
 esac

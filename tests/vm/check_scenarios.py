@@ -30,8 +30,8 @@ FAULTY = [
 ]
 KEYBOARD = ('FAIL touch: /dev/input/event0 is "vm-keyboard", a keyboard, not a '
             'touchscreen; the touchscreen is /dev/input/event1 ("vm-touch"); '
-            "fix: make /dev/input/event0 that device before the player starts "
-            "(an mdev or udev rule, or a symbolic link; see docs/board.md)")
+            "fix: start the player through frame-player-run (the init script "
+            "and the unit do), which gives it that device as /dev/input/event0")
 
 
 def check_run(guest, name, status, failing=()):

@@ -3,10 +3,13 @@
 # cannot map it, and the board check names the fix with this board's
 # display output. Booted again with that fix, the player plays.
 boot frames video=Virtual-1:800x480-16
+# The DRM driver's framebuffer may come after the shell.
+shell until [ -e /sys/class/graphics/fb0 ]; do sleep 0.2; done
 expect-output 16 cat /sys/class/graphics/fb0/bits_per_pixel
 shell frame-player-check >/tmp/check; grep -qF 'add video=Virtual-1:800x480M-32 to the kernel command line' /tmp/check
 
 boot frames video=Virtual-1:800x480M-32
+shell until [ -e /sys/class/graphics/fb0 ]; do sleep 0.2; done
 expect-output 32 cat /sys/class/graphics/fb0/bits_per_pixel
 expect-log "S99frame-player: player started"
 down 512 300

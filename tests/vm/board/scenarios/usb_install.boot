@@ -11,7 +11,7 @@ shell until [ -e /dev/sda1 ]; do sleep 1; done; mount -o ro /dev/sda1 /mnt/udisk
 root-snapshot before
 
 shell mount -o remount,ro /
-expect-output "install.sh: the file system of /usr/bin is read-only (mount -o remount,rw /, then run again); nothing was changed (status 1)" out=$(sh /mnt/udisk/frame-player-*-armhf/install.sh); echo "$out (status $?)"
+expect-output "install.sh: the file system of /etc is read-only (mount -o remount,rw /, then run again); nothing was changed (status 1)" out=$(sh /mnt/udisk/frame-player-*-armhf/install.sh); echo "$out (status $?)"
 shell mount -o remount,rw /
 expect-root before
 
