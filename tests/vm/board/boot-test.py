@@ -89,6 +89,9 @@ INITS["systemd-disk"] = dict(
     changing=["./tmp", "./var/tmp", "./var/log", "./var/cache",
               "./var/backups", "./var/lib/apt", "./var/lib/systemd"])
 
+# The board of each architecture that keeps its root ("boot disk-board").
+DISK_BOARDS = {"armhf": "busybox-disk", "x86_64": "systemd-disk"}
+
 
 class Guest(vm.Guest):
     """One boot: QEMU, its serial shell, touch channel, log copy and QMP."""
@@ -296,6 +299,9 @@ class Scenario:
         init, disk = "busybox", "frames"
         if words and words[0] in INITS:
             init = words.pop(0)
+        elif words and words[0] == "disk-board":
+            words.pop(0)
+            init = DISK_BOARDS[self.arch]
         if words and (words[0] in DISKS or words[0] == "none"):
             disk = words.pop(0)
         # The journal keeps lines without their trailing blanks.
@@ -462,8 +468,74 @@ class Scenario:
 
     def step_expect_installed(self, rest):
         text, _ = take_text(rest)
-        check(self.installs and text in self.installs[-1],
+        check(self.installs and any(text in l for l in self.installs[-1]),
               "the last install did not print %r" % text)
+
+    # ---- the Ansible playbook, with this board as its inventory
+
+    def release(self):
+        """A release folder as tools/release makes it, with the file that
+        this board takes, built here once per run."""
+        folder = os.path.join(self.workdir, "release")
+        if os.path.isdir(folder):
+            return folder
+        os.makedirs(folder)
+        version = subprocess.run(
+            ["cmake", "-D", "SOURCE_DIR=" + REPO, "-P",
+             os.path.join(REPO, "cmake", "version.cmake")],
+            capture_output=True, text=True, check=True).stdout.strip()
+        if self.guest.init["user"] == "root":  # BusyBox: the board tarball
+            player = subprocess.run(
+                [os.path.join(REPO, "tools", "build-board"), "armhf"],
+                stdout=subprocess.PIPE, text=True, check=True).stdout.strip()
+            name = "frame-player-%s-armhf" % version
+            subprocess.run([os.path.join(REPO, "packaging", "board",
+                                         "make-bundle"),
+                            os.path.dirname(player), "armhf",
+                            os.path.join(folder, name)], check=True)
+            subprocess.run(["tar", "-czf", name + ".tar.gz", name],
+                           cwd=folder, check=True)
+            shutil.rmtree(os.path.join(folder, name))
+        else:  # Debian: the package
+            deb = subprocess.run(
+                [os.path.join(REPO, "tools", "build-package"), "amd64"],
+                stdout=subprocess.PIPE, text=True, check=True)
+            shutil.copy(deb.stdout.splitlines()[-1], folder)
+        return folder
+
+    def step_playbook(self, rest):
+        """Runs the Ansible playbook on this board; its output is kept
+        as an install's."""
+        guest = self.guest
+        inventory = os.path.join(self.workdir, "inventory")
+        with open(inventory, "w") as f:
+            f.write("board ansible_host=127.0.0.1 ansible_port=%d "
+                    "ansible_user=%s ansible_ssh_common_args=%s\n"
+                    % (guest.ssh_port, guest.init["user"],
+                       shlex.quote(" ".join(guest.ssh_options()))))
+        command = ["ansible-playbook", "-i", inventory,
+                   os.path.join(REPO, "packaging", "ansible",
+                                "frame-player.yml"),
+                   "-e", "frame_player_release=" + self.release()]
+        done = subprocess.run(command + shlex.split(rest),
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, text=True, timeout=900,
+                              env=dict(os.environ, ANSIBLE_NOCOLOR="1"))
+        self.installs.append(done.stdout.splitlines())
+        print("-- ansible-playbook %s: status %d\n%s"
+              % (rest, done.returncode, done.stdout), end="")
+        check(done.returncode == 0, "ansible-playbook exited with %d"
+              % done.returncode)
+
+    def step_expect_recap(self, rest):
+        """The play recap's line for the board has every NAME=N given."""
+        recap = [l for l in self.installs[-1] if l.startswith("board ")]
+        check(recap, "no recap line for the board")
+        counts = dict(word.split("=") for word in recap[-1].split()
+                      if "=" in word)
+        for word in rest.split():
+            name, number = word.split("=")
+            check(counts.get(name) == number, "recap: %s" % recap[-1])
 
     def root_listing(self):
         """Every path on the root file system with its mode, owner and

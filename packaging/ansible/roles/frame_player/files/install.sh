@@ -1,0 +1,1 @@
+../../../../board/install.sh
