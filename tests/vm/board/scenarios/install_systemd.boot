@@ -1,9 +1,10 @@
 # The owner's install from the PC on a Debian board with systemd that
 # keeps its root on a disk, where root may not log in and the user has
 # sudo: tools/install-board builds the package, installs it with dpkg and
-# checks the board. The player then starts at boot and plays; a second
-# run changes nothing on the root, and --uninstall purges the package and
-# leaves the root as it was before the install.
+# checks the board. The player then plays (the systemd boards show that
+# the package starts it at boot); a second run changes nothing on the
+# root, and --uninstall purges the package and leaves the root as it was
+# before the install.
 boot systemd-disk frames
 expect-output "" pidof frame-player
 root-snapshot before
@@ -11,9 +12,6 @@ install
 expect-log "Started frame-player.service"
 expect-installed "frame-player-check: 0 FAIL, 0 warn, 12 ok"
 
-reboot
-expect-log "Started frame-player.service"
-expect-output active systemctl is-active frame-player
 expect-open /dev/input/event0
 expect-frame none
 down 512 300
@@ -25,10 +23,10 @@ expect-line position 400 240
 settle 1000
 expect-frame last-drawn
 
-root-snapshot booted
+root-snapshot installed
 install
 expect-installed "frame-player-check: 0 FAIL, 0 warn, 12 ok"
-expect-root booted
+expect-root installed
 expect-running
 
 install --uninstall
