@@ -110,8 +110,10 @@ inline std::vector<int> numbered_entries(const std::string &dir,
   if (DIR *listing = opendir(dir.c_str())) {
     while (const dirent *entry = readdir(listing)) {
       const std::string name = entry->d_name;
-      if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-          name.find_first_not_of("0123456789", prefix.size()) == std::string::npos)
+      if (name.size() > prefix.size() &&
+          name.compare(0, prefix.size(), prefix) == 0 &&
+          name.find_first_not_of("0123456789", prefix.size()) ==
+              std::string::npos)
         numbers.push_back(std::atoi(name.c_str() + prefix.size()));
     }
     closedir(listing);
@@ -158,20 +160,29 @@ inline InputNode read_input(const std::string &sys, int number) {
   return node;
 }
 
-inline std::vector<InputNode> list_inputs(const std::string &sys = "/sys") {
-  std::vector<InputNode> nodes;
-  for (const int number : numbered_entries(sys + "/class/input", "event")) {
-    InputNode node = read_input(sys, number);
+// Every PREFIXN of a sysfs class that has a device number, read by READ.
+template <typename Reader>
+auto list_class(const std::string &sys, const std::string &class_name,
+                const char *prefix, Reader read) {
+  std::vector<decltype(read(sys, 0))> nodes;
+  for (const int number :
+       numbered_entries(sys + "/class/" + class_name, prefix)) {
+    auto node = read(sys, number);
     if (node.device != 0)
       nodes.push_back(node);
   }
   return nodes;
 }
 
+inline std::vector<InputNode> list_inputs(const std::string &sys = "/sys") {
+  return list_class(sys, "input", "event", read_input);
+}
+
 // The player's touchscreen: of the devices that can drive it, those with
 // positions first, then by place, name and number, so that a board with two
 // gets the same one at every boot. Null when there is none.
-inline const InputNode *choose_touchscreen(const std::vector<InputNode> &nodes) {
+inline const InputNode *
+choose_touchscreen(const std::vector<InputNode> &nodes) {
   const InputNode *chosen = nullptr;
   auto key = [](const InputNode &node) {
     return std::make_tuple(node.kind != InputKind::touchscreen, node.place,
@@ -204,8 +215,8 @@ inline ScreenNode read_screen(const std::string &sys, int number) {
   // modes has only its virtual size, which is then the visible one.
   const std::string mode = read_line(dir + "/modes");
   const auto x = mode.find(':');
-  if (x == std::string::npos ||
-      std::sscanf(mode.c_str() + x + 1, "%dx%d", &node.width, &node.height) != 2)
+  if (x == std::string::npos || std::sscanf(mode.c_str() + x + 1, "%dx%d",
+                                            &node.width, &node.height) != 2)
     std::sscanf(read_line(dir + "/virtual_size").c_str(), "%d,%d", &node.width,
                 &node.height);
   node.bits_per_pixel = std::atoi(read_line(dir + "/bits_per_pixel").c_str());
@@ -213,13 +224,7 @@ inline ScreenNode read_screen(const std::string &sys, int number) {
 }
 
 inline std::vector<ScreenNode> list_screens(const std::string &sys = "/sys") {
-  std::vector<ScreenNode> nodes;
-  for (const int number : numbered_entries(sys + "/class/graphics", "fb")) {
-    ScreenNode node = read_screen(sys, number);
-    if (node.device != 0)
-      nodes.push_back(node);
-  }
-  return nodes;
+  return list_class(sys, "graphics", "fb", read_screen);
 }
 
 inline bool player_sized(const ScreenNode &node) {
