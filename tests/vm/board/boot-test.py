@@ -98,6 +98,10 @@ class Guest(vm.Guest):
 
     def __init__(self, arch, init, workdir, frame_gen, disk, append, boot=1):
         machine = vm.MACHINES[arch]
+        # The x86-64 board with a Cirrus display, whose DRM driver gives a
+        # 16-bit framebuffer unless the kernel command line says otherwise.
+        if "vm_screens=cirrus" in append:
+            machine = dict(machine, args=["-device", "cirrus-vga"])
         self.init = INITS[init]
         # A reboot's files are its own: "console-2.log", ...
         name = (lambda base: base) if boot == 1 else (

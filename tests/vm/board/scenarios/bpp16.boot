@@ -1,14 +1,15 @@
-# A DRM screen at 16 bits per pixel, as the kernel command line of some
-# boards' systems sets it: its driver cannot be switched, so the player
-# cannot map it, and the board check names the fix with this board's
-# display output. Booted again with that fix, the player plays.
-boot frames video=Virtual-1:800x480-16
+# A DRM screen at 16 bits per pixel: the Cirrus display's driver, like
+# some boards' own, gives its emulated framebuffer 16 bits and cannot
+# switch it, so the player cannot map it, and the board check names the
+# fix with this board's display output. Booted again with that fix on the
+# kernel command line, the player plays.
+boot frames vm_screens=cirrus video=VGA-1:800x480
 # The DRM driver's framebuffer may come after the shell.
 shell until [ -e /sys/class/graphics/fb0 ]; do sleep 0.2; done
 expect-output 16 cat /sys/class/graphics/fb0/bits_per_pixel
-shell frame-player-check >/tmp/check; grep -qF 'add video=Virtual-1:800x480M-32 to the kernel command line' /tmp/check
+shell frame-player-check >/tmp/check; grep -qF 'add video=VGA-1:800x480M-32 to the kernel command line' /tmp/check
 
-boot frames video=Virtual-1:800x480M-32
+boot frames vm_screens=cirrus video=VGA-1:800x480M-32
 shell until [ -e /sys/class/graphics/fb0 ]; do sleep 0.2; done
 expect-output 32 cat /sys/class/graphics/fb0/bits_per_pixel
 expect-log "S99frame-player: player started"
