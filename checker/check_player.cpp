@@ -18,6 +18,7 @@ namespace {
 constexpr char area[] = "player";
 constexpr char init_script[] = "/etc/init.d/S99frame-player";
 constexpr char init_script_name[] = "S99frame-player";
+constexpr char supervisor_name[] = "frame-player-run ";
 constexpr char unit_name[] = "frame-player.service";
 const char *const unit_paths[] = {"/etc/systemd/system/frame-player.service",
                                   "/lib/systemd/system/frame-player.service"};
@@ -146,8 +147,11 @@ std::string started_by(const std::vector<Ancestor> &ancestors,
                        const std::string &cgroup) {
   if (cgroup.find(std::string("/") + unit_name) != std::string::npos)
     return std::string("systemd (") + unit_name + ")";
+  // The init script starts the supervisor, which stays as the player's
+  // parent once the script has ended.
   for (const auto &ancestor : ancestors)
-    if (ancestor.command.find(init_script_name) != std::string::npos)
+    if (ancestor.command.find(init_script_name) != std::string::npos ||
+        ancestor.command.find(supervisor_name) != std::string::npos)
       return std::string("the init script (") + init_script_name + ")";
   if (ancestors.empty())
     return "an unknown process";

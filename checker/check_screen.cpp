@@ -3,7 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fcntl.h>
 #include <linux/fb.h>
+#include <linux/kd.h>
+#include <linux/vt.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 #include <sys/ioctl.h>
 
 #include "board_devices.h"
@@ -219,32 +225,44 @@ void check_holders(const struct stat &device, Findings &out) {
   out.add(judge_holders(holders, names));
 }
 
-// The first number in a small file (sysfs, /proc/sys), or -1.
-int read_number(const char *path) {
-  std::string text;
-  if (!read_small_file(path, text))
-    return -1;
-  char *end = nullptr;
-  const long number = std::strtol(text.c_str(), &end, 10);
-  return end == text.c_str() || number < 0 || number > 1000 ? -1 : int(number);
-}
-
-void check_console(Findings &out) {
+// What draws on the screen besides the player: the kernel's text console,
+// bound to the framebuffer, on the terminal shown now unless that
+// terminal is in graphics mode or drawn on another screen.
+ConsoleView read_console(int screen_fd) {
+  ConsoleView view;
   std::vector<std::string> consoles;
-  const bool sysfs = list_directory("/sys/class", consoles);
-  bool bound = false;
-  if (sysfs && list_directory("/sys/class/vtconsole", consoles))
+  view.sysfs = list_directory("/sys/class", consoles);
+  if (view.sysfs && list_directory("/sys/class/vtconsole", consoles))
     for (const auto &console : consoles) {
       const std::string dir = "/sys/class/vtconsole/" + console;
       std::string name, bind;
       if (read_small_file(dir + "/name", name) &&
           name.find("frame buffer") != std::string::npos &&
           read_small_file(dir + "/bind", bind) && first_line(bind) == "1")
-        bound = true;
+        view.bound = true;
     }
-  out.add(judge_console(sysfs, bound,
-                        read_number("/sys/class/graphics/fbcon/cursor_blink"),
-                        read_number("/proc/sys/kernel/printk")));
+  const int tty0 = open("/dev/tty0", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  vt_stat state{};
+  if (tty0 != -1 && ioctl(tty0, VT_GETSTATE, &state) == 0) {
+    view.terminal = state.v_active;
+    fb_con2fbmap map{};
+    map.console = state.v_active;
+    // Another framebuffer's terminal: the map names another minor.
+    struct stat node {};
+    view.on_screen = ioctl(screen_fd, FBIOGET_CON2FBMAP, &map) != 0 ||
+                     fstat(screen_fd, &node) != 0 ||
+                     int(map.framebuffer) == int(minor(node.st_rdev));
+    const std::string tty = "/dev/tty" + std::to_string(state.v_active);
+    const int shown = open(tty.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    int mode = -1;
+    if (shown != -1 && ioctl(shown, KDGETMODE, &mode) == 0)
+      view.graphics = mode == KD_GRAPHICS ? 1 : 0;
+    if (shown != -1)
+      close(shown);
+  }
+  if (tty0 != -1)
+    close(tty0);
+  return view;
 }
 
 } // namespace
@@ -312,35 +330,34 @@ Finding judge_holders(const Holders &holders,
   return ok_finding(area, "no other program holds " + std::string(lcd_device));
 }
 
-Finding judge_console(bool sysfs, bool bound, int cursor_blink,
-                      int console_loglevel) {
-  const std::string fix =
-      "start the player with deploy/S99frame-player (its "
-      "frame-player-console takes the console off the screen), or unbind "
-      "it: echo 0 > /sys/class/vtconsole/vtconN/bind";
-  if (!sysfs)
+Finding judge_console(const ConsoleView &view) {
+  if (!view.sysfs)
     return {Level::warn, area,
             "cannot tell whether the text console draws on the screen: /sys "
             "is not mounted",
             "mount it (mount -t sysfs sysfs /sys)"};
-  if (!bound)
+  if (!view.bound)
     return ok_finding(area, "the text console is not bound to the framebuffer");
-  // What frame-player-console off leaves: a still cursor and only
-  // emergencies on the console.
-  if (cursor_blink == 0 && console_loglevel >= 0 && console_loglevel <= 1)
-    return ok_finding(area,
-                      "the text console is bound to the framebuffer but kept "
-                      "off the picture (its cursor does not blink, only "
-                      "emergency kernel messages reach it)");
-  if (cursor_blink == 0)
+  const std::string tty = "tty" + std::to_string(view.terminal);
+  if (view.terminal > 0 && !view.on_screen)
+    return ok_finding(area, "the text console's " + tty +
+                                " is drawn on another screen than the player's");
+  if (view.graphics == 1)
+    return ok_finding(area, "the text console is bound to the framebuffer, "
+                            "but " + tty + " is in graphics mode: no console "
+                            "text draws over the picture");
+  if (view.graphics == 0)
     return {Level::warn, area,
-            "the text console is bound to the framebuffer (its cursor does "
-            "not blink): console messages can still draw over the picture",
-            fix};
+            "the text console is bound to the framebuffer and " + tty +
+                " is in text mode: its cursor and messages draw over the "
+                "picture",
+            "start the player through frame-player-run (the init script or "
+            "the systemd units), which keeps the terminal in graphics mode "
+            "while the player runs"};
   return {Level::warn, area,
-          "the text console is bound to the framebuffer: its blinking cursor "
-          "draws over the picture at the top left",
-          fix};
+          "the text console is bound to the framebuffer, and whether its "
+          "terminal is in graphics mode cannot be told",
+          "run the check as root"};
 }
 
 std::string player_screen(bool viewed, Findings &out) {
@@ -380,9 +397,10 @@ void check_screen(const std::string &path, bool viewed, Findings &out) {
     out.add(other_depth && i == 1
                 ? judge_depth_switch(screen, answer, drm_connector())
                 : findings[i]);
+  const ConsoleView console = read_console(node.fd);
   close_device(node);
   check_holders(node.info, out);
-  check_console(out);
+  out.add(judge_console(console));
 }
 
 } // namespace frame_check

@@ -25,11 +25,17 @@ std::vector<Finding> judge_screen(const ScreenInfo &screen);
 // Who holds the screen; `names` are the holders' process names.
 Finding judge_holders(const Holders &holders,
                       const std::vector<std::string> &names);
-// The text console: whether it is bound to the framebuffer, whether its
-// cursor blinks and the console's kernel log level (-1: unknown). `sysfs`
-// false: nothing could be looked at.
-Finding judge_console(bool sysfs, bool bound, int cursor_blink,
-                      int console_loglevel);
+// The text console: whether it is bound to the framebuffer (`sysfs`
+// false: nothing could be looked at), the terminal shown now (0: unknown),
+// whether it is drawn on the player's screen, and whether it is in
+// graphics mode (-1: unknown).
+struct ConsoleView {
+  bool sysfs = false, bound = false;
+  int terminal = 0;
+  bool on_screen = true;
+  int graphics = -1;
+};
+Finding judge_console(const ConsoleView &view);
 
 // Whether the screen's driver takes the player's 32 bits per pixel, which
 // frame-player-run switches a 16- or 24-bit screen to as the player starts.

@@ -1,6 +1,6 @@
 # What `cmake --install` puts on a board. A plain install (component
-# frame-player) brings the two programs, the device, console and disk
-# helpers and the manual pages; the start-up files of one init system come on request:
+# frame-player) brings the two programs, the supervisor, the disk
+# helper and the manual pages; the start-up files of one init system come on request:
 #   cmake --install BUILD --component busybox-init   # /etc/init.d/S99frame-player
 #   cmake --install BUILD --component systemd        # the unit and udev rule
 # The install folders are those of configure time: the start-up files name
@@ -24,16 +24,15 @@ endforeach()
 
 # Installs a file from deploy/ (as PROGRAMS or FILES) into DESTINATION with
 # the paths of its fellow files changed from the hand-install ones
-# (/usr/bin, /usr/sbin, /etc/init.d) to the installed ones.
+# (/usr/bin, /usr/sbin, /etc/init.d, /etc/default) to the installed ones.
 function(install_deploy_file kind file destination component)
   file(READ ${PROJECT_SOURCE_DIR}/deploy/${file} text)
   string(REGEX REPLACE "/usr/bin/(frame-player[-a-z]*)"
                        "${CMAKE_INSTALL_FULL_BINDIR}/\\1" text "${text}")
   string(REGEX REPLACE "/usr/sbin/(frame-player[-a-z]*)"
                        "${CMAKE_INSTALL_FULL_SBINDIR}/\\1" text "${text}")
-  string(REGEX REPLACE "/etc/init\\.d/(S99frame-player)"
-                       "${CMAKE_INSTALL_FULL_SYSCONFDIR}/init.d/\\1" text
-                       "${text}")
+  string(REGEX REPLACE "/etc/(init\\.d/S99frame-player|default/frame-player)"
+                       "${CMAKE_INSTALL_FULL_SYSCONFDIR}/\\1" text "${text}")
   set(installed ${PROJECT_BINARY_DIR}/deploy/${file})
   # Written as it is (@text@ is the only substitution), and only when it
   # changes.
@@ -65,19 +64,19 @@ endforeach()
 
 install(TARGETS frame-player frame-player-check)
 install(TARGETS frame-player-run DESTINATION ${CMAKE_INSTALL_SBINDIR})
-install_deploy_file(PROGRAMS frame-player-console ${CMAKE_INSTALL_SBINDIR}
-                    frame-player)
 install_deploy_file(PROGRAMS frame-player-udisk ${CMAKE_INSTALL_SBINDIR}
                     frame-player)
 install(FILES docs/man/frame-player.1 docs/man/frame-player-check.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES docs/man/frame-player-console.8 docs/man/frame-player-run.8
-              docs/man/frame-player-udisk.8
+install(FILES docs/man/frame-player-run.8 docs/man/frame-player-udisk.8
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 
 # BusyBox init (and SysV-style init scripts run in name order).
 install_deploy_file(PROGRAMS S99frame-player
                     ${CMAKE_INSTALL_FULL_SYSCONFDIR}/init.d busybox-init)
+install(FILES deploy/frame-player.default
+        DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/default
+        RENAME frame-player COMPONENT busybox-init EXCLUDE_FROM_ALL)
 
 # systemd: the player's unit, and the unit and udev rule that mount a USB
 # disk when it is plugged in.

@@ -178,27 +178,28 @@ TEST(ScreenHolders, OnlyOtherProgramsThanThePlayerAreAWarning) {
   EXPECT_EQ(judge_holders(Holders{}, {}).level, Level::fail); // no /proc
 }
 
-TEST(ScreenConsole, ABoundConsoleIsOkOnlyWhenKeptOffThePicture) {
-  EXPECT_EQ(judge_console(true, false, 1, 7).level, Level::ok);
-  const Finding blinking = judge_console(true, true, 1, 1);
-  EXPECT_EQ(blinking.level, Level::warn);
-  EXPECT_NE(blinking.text.find("its blinking cursor draws over the picture"),
-            std::string::npos);
-  // A still cursor alone leaves the kernel's lines on the screen.
-  for (const int loglevel : {7, 4, 2, -1}) {
-    const Finding still = judge_console(true, true, 0, loglevel);
-    EXPECT_EQ(still.level, Level::warn) << loglevel;
-    EXPECT_NE(still.text.find("console messages can still draw"),
-              std::string::npos);
-  }
-  // What the console helper leaves while the player runs.
-  for (const int loglevel : {1, 0}) {
-    const Finding kept_off = judge_console(true, true, 0, loglevel);
-    EXPECT_EQ(kept_off.level, Level::ok) << loglevel;
-    EXPECT_NE(kept_off.text.find("kept off the picture"), std::string::npos);
-  }
-  EXPECT_EQ(judge_console(true, true, -1, 1).level, Level::warn);
-  EXPECT_EQ(judge_console(false, false, -1, -1).level, Level::warn);
+TEST(ScreenConsole, ABoundConsoleIsOkOnlyInGraphicsModeOrOnAnotherScreen) {
+  ConsoleView view;
+  EXPECT_EQ(judge_console(view).level, Level::warn); // no /sys
+  view.sysfs = true;
+  EXPECT_EQ(judge_console(view).level, Level::ok); // not bound
+  view.bound = true;
+  view.terminal = 1;
+  view.graphics = 0;
+  const Finding text = judge_console(view);
+  EXPECT_EQ(text.level, Level::warn);
+  EXPECT_NE(text.text.find("tty1 is in text mode"), std::string::npos);
+  view.graphics = 1;
+  EXPECT_EQ(judge_console(view).text,
+            "the text console is bound to the framebuffer, but tty1 is in "
+            "graphics mode: no console text draws over the picture");
+  view.graphics = -1;
+  EXPECT_EQ(judge_console(view).level, Level::warn); // cannot tell
+  // Text mode on a terminal drawn on another screen is none of the
+  // player's business.
+  view.graphics = 0;
+  view.on_screen = false;
+  EXPECT_EQ(judge_console(view).level, Level::ok);
 }
 
 TEST(DeviceNodes, WhatIsNotTheDeviceIsSaidPlainlyAndNeverOpenedForLong) {

@@ -67,6 +67,13 @@ TEST(Processes, ParentsAndStartersAreReadFromProcFiles) {
       {1, "init", "init"}};
   const std::vector<Ancestor> by_hand = {{700, "sh", "-sh"}, {1, "init", ""}};
   EXPECT_EQ(started_by(by_script, ""), "the init script (S99frame-player)");
+  // Once the script has ended, the supervisor it started is the parent.
+  const std::vector<Ancestor> by_supervisor = {
+      {791, "frame-player-ru",
+       "/usr/sbin/frame-player-run --pidfile /var/run/frame-player.pid "
+       "/usr/bin/frame-player"},
+      {1, "init", "init"}};
+  EXPECT_EQ(started_by(by_supervisor, ""), "the init script (S99frame-player)");
   EXPECT_EQ(started_by(by_hand, "0::/system.slice/frame-player.service\n"),
             "systemd (frame-player.service)");
   EXPECT_EQ(started_by(by_hand, "0::/user.slice\n"), "sh (pid 700)");

@@ -19,21 +19,21 @@ me=install.sh
 here=$(cd "$(dirname "$0")" && pwd)
 # The line that makes BusyBox mdev mount USB disks with the disk helper.
 udisk_rule='-sd[a-z][0-9]* 0:0 660 */usr/sbin/frame-player-udisk'
-# What each kind of board gets: SOURCE (in this folder) DEST MODE. The disk
+# What each kind of board gets: SOURCE (in this folder) DEST MODE (MODE
+# settings: the owner's file, put there only when there is none). The disk
 # helper goes only where nothing else mounts USB disks; on systemd it
 # comes with the udev rule that runs it.
 rcS_files='
 bin/frame-player /usr/bin/frame-player 755
 bin/frame-player-check /usr/bin/frame-player-check 755
 sbin/frame-player-run /usr/sbin/frame-player-run 755
-sbin/frame-player-console /usr/sbin/frame-player-console 755
 init/S99frame-player /etc/init.d/S99frame-player 755
+init/frame-player.default /etc/default/frame-player settings
 sbin/frame-player-udisk /usr/sbin/frame-player-udisk 755'
 systemd_files='
 bin/frame-player /usr/bin/frame-player 755
 bin/frame-player-check /usr/bin/frame-player-check 755
 sbin/frame-player-run /usr/sbin/frame-player-run 755
-sbin/frame-player-console /usr/sbin/frame-player-console 755
 sbin/frame-player-udisk /usr/sbin/frame-player-udisk 755
 init/frame-player.service /etc/systemd/system/frame-player.service 644
 init/frame-player-devices.service /etc/systemd/system/frame-player-devices.service 644
@@ -255,6 +255,10 @@ plan_install() {
     [ -n "$source" ] || continue
     [ "$kind:$dest:$disk_helper" != rcS:/usr/sbin/frame-player-udisk: ] || continue
     [ -e "$here/$source" ] || fail "no $source beside $me: unpack the whole board tarball"
+    if [ "$mode" = settings ]; then
+      [ ! -e "$dest" ] || continue
+      mode=644
+    fi
     plan_file "$here/$source" "$dest" "$mode"
   done || exit 1
 }
@@ -391,6 +395,10 @@ install() {
     while read -r source dest mode; do put "$source" "$dest" "$mode"; done <<EOF
 $changed
 EOF
+    # The running player stops as the init script that started it says.
+    case $kind:$changed in *"/etc/init.d/S99frame-player "*)
+      [ ! -x /etc/init.d/S99frame-player ] || /etc/init.d/S99frame-player stop >/dev/null ;;
+    esac
     into_place
     echo "$changed" | while read -r source dest mode; do say "installed $dest"; done
   fi

@@ -6,6 +6,7 @@
 //   create     the device appears (again), as when it is plugged in
 //   add KIND   another input device is plugged in: keyboard, powerkey
 //              (only KEY_POWER, as a PMIC's power key) or touch
+//   remove KIND  the last one added of KIND is unplugged
 //   quit       the helper ends
 // Every command done is acknowledged on stdout as "touch: COMMAND".
 // At start it registers the input devices that the kernel parameter
@@ -19,6 +20,8 @@
 #include <fcntl.h>
 #include <linux/uinput.h>
 #include <string>
+#include <utility>
+#include <vector>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -165,6 +168,20 @@ bool touch_up(int fd) {
   return emit(fd, EV_KEY, BTN_TOUCH, 0) && emit(fd, EV_SYN, SYN_REPORT, 0);
 }
 
+// The devices "add" plugged in, last last.
+std::vector<std::pair<std::string, int>> added;
+
+bool remove_input(const std::string &kind) {
+  for (auto device = added.rbegin(); device != added.rend(); ++device)
+    if (device->first == kind) {
+      const bool done = ioctl(device->second, UI_DEV_DESTROY) == 0;
+      close(device->second);
+      added.erase(std::next(device).base());
+      return done;
+    }
+  return false;
+}
+
 // Carries out one command; false for "quit".
 bool run_command(const std::string &command, int &device) {
   int x = 0, y = 0;
@@ -183,7 +200,12 @@ bool run_command(const std::string &command, int &device) {
     device = create_touchscreen();
     done = device != -1;
   } else if (command.compare(0, 4, "add ") == 0) {
-    done = create_input(command.substr(4)) != -1;
+    const int fd = create_input(command.substr(4));
+    done = fd != -1;
+    if (done)
+      added.emplace_back(command.substr(4), fd);
+  } else if (command.compare(0, 7, "remove ") == 0) {
+    done = remove_input(command.substr(7));
   }
   std::printf(done ? "touch: %s\n" : "touch: failed: %s\n", command.c_str());
   return true;

@@ -31,7 +31,6 @@ import guest as vm  # noqa: E402
 from guest import check, CheckFailed, take_text  # noqa: E402
 
 REPO = vm.REPO
-STARTED = "S99frame-player: player started (pid "
 TIMEOUT = 60
 KERNEL_LINE = re.compile(r"^\[ *\d+\.\d+\] ")
 
@@ -52,14 +51,15 @@ BOARD_APPEND = "console={serial},115200 console=tty1 loglevel=7 panic=-1"
 
 # What differs between the two kinds of board init: where the images are,
 # how the serial shell shows that it is ready, and how a shell command
-# finds the player and asks whether it runs.
+# finds the player and asks whether it runs, and the log line of each start.
 INITS = {
     "busybox": {
         "images": "board-{arch}",
         "memory": "512",
         "shell_ready": "built-in shell",
-        "pid": "$(cat /var/run/frame-player.pid)",
-        "running": "kill -0 $(cat /var/run/frame-player.pid) && "
+        "started": "frame-player-run: player started (pid ",
+        "pid": "$(pidof frame-player)",
+        "running": "pidof frame-player >/dev/null && "
                    "/etc/init.d/S99frame-player status",
         "reboot": "reboot",
     },
@@ -67,6 +67,7 @@ INITS = {
         "images": "board-systemd-{arch}",
         "memory": "1024",  # the Debian root unpacks into RAM
         "shell_ready": "board-test: serial shell ready",
+        "started": "Started frame-player.service",
         "pid": "$(systemctl show --property=MainPID --value frame-player)",
         "running": "systemctl is-active frame-player",
         # "reboot" asks logind over D-Bus first, which a minimal root lacks.
@@ -222,7 +223,7 @@ class Guest(vm.Guest):
     def current_run(self):
         """Log lines since the player last started."""
         lines = self.lines()
-        starts = [i for i, l in enumerate(lines) if STARTED in l]
+        starts = [i for i, l in enumerate(lines) if self.init["started"] in l]
         return lines[starts[-1] + 1:] if starts else lines
 
     # ---- the serial shell
@@ -360,6 +361,9 @@ class Scenario:
 
     def step_add_input(self, rest):  # keyboard, powerkey or touch
         self.guest.touch("add " + rest)
+
+    def step_remove_input(self, rest):  # the last one added of that kind
+        self.guest.touch("remove " + rest)
 
     # ---- time
 
@@ -628,7 +632,8 @@ class Scenario:
         guest = self.guest
         check(guest.killed_at is not None, "no kill before")
         least, most = (float(n) for n in rest.split())
-        index = self.expect_log(lambda l: STARTED in l, "no new start logged")
+        index = self.expect_log(lambda l: guest.init["started"] in l,
+                                "no new start logged")
         took = guest.line_times[index] - guest.killed_at
         check(least <= took <= most, "started again %.1f s after the kill"
               % took)

@@ -42,5 +42,7 @@ INITSCRIPT_NAME = "S99frame-player"
 INITSCRIPT_PARAMS = "defaults 99"
 
 FILES:${PN} += "${systemd_system_unitdir} ${nonarch_base_libdir}/udev/rules.d"
+# The owner's settings: an upgrade keeps them.
+CONFFILES:${PN} = "${sysconfdir}/default/frame-player"
 # The helpers and start-up scripts run under /bin/sh.
 RDEPENDS:${PN} += "${VIRTUAL-RUNTIME_base-utils}"

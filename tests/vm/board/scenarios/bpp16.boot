@@ -12,7 +12,7 @@ shell frame-player-check >/tmp/check; grep -qF 'add video=VGA-1:800x480M-32 to t
 boot frames vm_screens=cirrus video=VGA-1:800x480M-32
 shell until [ -e /sys/class/graphics/fb0 ]; do sleep 0.2; done
 expect-output 32 cat /sys/class/graphics/fb0/bits_per_pixel
-expect-log "S99frame-player: player started"
+expect-log "frame-player-run: player started"
 down 512 300
 expect-line position 400 240
 expect-line drawn 1152000

@@ -2,7 +2,7 @@
 # registered first and took fb0. The board check names the LCD as the
 # player's screen, and the player plays on it.
 boot frames vm_screens=vfb,lcd
-expect-log "S99frame-player: player started"
+expect-log "frame-player-run: player started"
 expect-output 640,480 cat /sys/class/graphics/fb0/virtual_size
 shell frame-player-check >/tmp/check; grep -q '^ok   screen: the player.s /dev/fb0 is /dev/fb1 "' /tmp/check
 expect-output "" grep '^FAIL screen' /tmp/check

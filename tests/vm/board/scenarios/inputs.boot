@@ -5,7 +5,7 @@
 # the player's touchscreen and finds nothing wrong with it, and says the
 # player runs as its own user.
 boot frames vm_inputs=powerkey,keyboard,touch
-expect-log "S99frame-player: player started"
+expect-log "frame-player-run: player started"
 expect-open /dev/input/event0
 down 512 300
 expect-line position 400 240
@@ -27,5 +27,34 @@ wait-count drawn +2
 up
 expect-line position 400 240
 shell frame-player-check >/tmp/check; grep -q '^ok   touch: the player.s /dev/input/event0 is /dev/input/event3 "vm-touch"$' /tmp/check
+expect-output "" grep -e '^FAIL touch' -e '^warn touch' /tmp/check
+
+# The touchscreen goes first and the keyboard comes back first, into the
+# touchscreen's old number.
+close-touch
+expect-line touch-lost No such device
+remove-input keyboard
+add-input keyboard
+open-touch
+expect-line touch-back
+down 512 300
+expect-line position 400 240
+wait-count drawn +2
+up
+expect-line position 400 240
+
+# The keyboard goes first and comes back last.
+remove-input keyboard
+close-touch
+expect-line touch-lost No such device
+open-touch
+add-input keyboard
+expect-line touch-back
+down 512 300
+expect-line position 400 240
+wait-count drawn +2
+up
+expect-line position 400 240
+shell frame-player-check >/tmp/check; grep -q '^ok   touch: the player.s /dev/input/event0 is /dev/input/event[0-9]* "vm-touch"$' /tmp/check
 expect-output "" grep -e '^FAIL touch' -e '^warn touch' /tmp/check
 expect-running

@@ -3,8 +3,8 @@
 # draw nothing. The right disk swapped in is mounted and then plays.
 boot no-folder
 expect-log "frame-player-udisk: mounted /dev/sda1 at /mnt/udisk"
-expect-log "S99frame-player: no /mnt/udisk/4/3 after 30 s; starting anyway"
-expect-log "S99frame-player: player started"
+expect-log "frame-player-run: no /mnt/udisk/4/3 after 30 s; starting anyway"
+expect-log "frame-player-run: player started"
 expect-open /dev/input/event0
 down 512 300
 wait-count open-failed 10

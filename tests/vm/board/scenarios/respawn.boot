@@ -2,12 +2,12 @@
 # again after its respawn delay (2 s) and within 2 s more, the log says
 # so, and the next touch plays from frame 1.
 boot
-expect-log "S99frame-player: player started"
+expect-log "frame-player-run: player started"
 expect-open /dev/input/event0
 down 512 300
 wait-count drawn 3
 kill KILL
-expect-log "S99frame-player: player exited with status 137; restarting in 2 s"
+expect-log "frame-player-run: player exited with status 137; restarting in 2 s"
 # Not before the delay either: no restarts in a storm.
 expect-restart 2 4
 expect-open /dev/input/event0
@@ -24,4 +24,4 @@ up
 expect-line position 799 479
 settle 1000
 expect-frame last-drawn
-expect-count "S99frame-player: player exited" 0
+expect-count "frame-player-run: player exited" 0

@@ -5,7 +5,7 @@
 # same with the touchscreen. The disk itself was never written: the run's
 # copy is the original, byte for byte.
 boot
-expect-log "S99frame-player: player started"
+expect-log "frame-player-run: player started"
 expect-open /dev/input/event0
 down 512 300
 expect-line position 400 240
