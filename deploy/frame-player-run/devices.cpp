@@ -96,8 +96,7 @@ void place_touch(Devices &devices) {
          named(board_devices::event_path(touch->number), touch->name));
 }
 
-// One kernel event: "ACTION@DEVPATH", then KEY=VALUE fields, each ended
-// by a NUL. Returns the value of KEY, or "".
+// The value of KEY in one kernel event, or "".
 std::string field(const char *event, std::size_t size, const char *key) {
   const std::size_t key_size = std::strlen(key);
   for (std::size_t at = 0; at < size;) {
@@ -110,7 +109,8 @@ std::string field(const char *event, std::size_t size, const char *key) {
   return "";
 }
 
-// What one event changes; true when it concerns the player's devices.
+} // namespace
+
 bool take_event(Devices &devices, const char *event, std::size_t size) {
   const std::string subsystem = field(event, size, "SUBSYSTEM");
   if (subsystem != "input" && subsystem != "graphics")
@@ -131,6 +131,8 @@ bool take_event(Devices &devices, const char *event, std::size_t size) {
   }
   return true;
 }
+
+namespace {
 
 // Whether the descriptor FD of process PID is an input device other than
 // the touchscreen.

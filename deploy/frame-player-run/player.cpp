@@ -49,7 +49,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto respawn_delay = std::chrono::seconds(2);
 constexpr auto log_check_interval = std::chrono::seconds(60);
 constexpr auto stop_grace = std::chrono::seconds(5);
-constexpr off_t log_limit = off_t(1) << 20; // older lines move to LOG.1
 
 // ---- users, read from the files themselves: a static program cannot
 // rely on the C library's name services on every board
@@ -110,6 +109,8 @@ int start_logger() {
   return ends[1];
 }
 
+} // namespace
+
 // The player writes with O_APPEND, so emptying the file in place is safe.
 void trim_log(const std::string &path, int log) {
   struct stat now {};
@@ -130,6 +131,8 @@ void trim_log(const std::string &path, int log) {
     if (fd != -1)
       close(fd);
 }
+
+namespace {
 
 // ---- the player
 

@@ -4,6 +4,7 @@
 // itself.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -53,6 +54,9 @@ void open_devices(Devices &devices, const std::string &dir);
 // at again. A removed touchscreen's node goes at once, before the kernel
 // can give its number to another device.
 bool read_uevents(Devices &devices);
+// What one kernel event (ACTION@DEVPATH, then KEY=VALUE fields, each
+// ended by a NUL) changes; true when it concerns the player's devices.
+bool take_event(Devices &devices, const char *event, std::size_t size);
 // Places the screen's and touchscreen's nodes as sysfs has them now.
 void place_devices(Devices &devices);
 // Revokes every input device the players hold but the touchscreen, so a
@@ -91,6 +95,10 @@ void protect_disk_in(pid_t player);
 void protect_disk(); // in this process's own view
 
 // ---- the player (BusyBox boards)
+constexpr off_t log_limit = off_t(1) << 20; // older lines move to LOG.1
+// A log LOG (open as PATH) past log_limit: its lines move to PATH.1.
+void trim_log(const std::string &path, int log);
+
 struct Settings {
   std::string user = "frame-player";
   std::string log = "/var/log/frame-player.log";
