@@ -10,7 +10,8 @@
 # As root, on a board started by BusyBox rcS (/etc/init.d/S??*) or by
 # systemd. Every file is written beside its place first and moved there
 # only once all of them are whole, so a disk pulled out half way, a full
-# disk or a read-only root leave the board as it was (one line, status 1).
+# disk or a read-only root leave the board as it was (one line, status 1);
+# what it wrote is on the disk before it says so.
 # A second run changes nothing. The exit status is then the board check's.
 set -u
 PATH=$PATH:/usr/sbin:/sbin:/usr/bin:/bin
@@ -311,13 +312,18 @@ put() { # SOURCE DEST MODE
   cmp -s "$1" "$new" || fail "the copy of $2 is not whole (was the disk pulled out?); nothing was changed"
 }
 
+# The power is often pulled right after an install: the new files reach
+# the disk before they take their names, and the names before the install
+# says it is done.
 into_place() {
   trap '' HUP INT TERM PIPE # a lost connection must not stop this half way
+  sync
   for new in $news; do
     name=${new##*/.}
     mv -f "$new" "${new%/*}/${name%.new}" || fail "cannot move $new into place"
   done
   news=
+  sync
 }
 
 # ---- starting and checking
@@ -465,6 +471,8 @@ uninstall() {
     fi
     rm -f "$path"
   done
+  # The settings' folder, which the install may have made, once empty.
+  [ "$kind" != rcS ] || rmdir /etc/default 2>/dev/null
   if [ "$kind" = systemd ]; then
     systemctl daemon-reload
     udevadm control --reload 2>/dev/null
@@ -473,6 +481,7 @@ uninstall() {
   made=/var/lib/frame-player/made-mount-point
   [ ! -f "$made" ] || rmdir "$(cat "$made")" 2>/dev/null
   rm -rf /var/lib/frame-player
+  sync
   return 0
 }
 
