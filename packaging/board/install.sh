@@ -3,6 +3,9 @@
 # in (a board tarball unpacked anywhere, the USB disk included), starts it
 # and checks the board; tools/install-board runs the same script over SSH:
 #   sh install.sh              install, or bring an older install up to date
+#   sh install.sh FILE.deb     the same from the release's package, which is
+#                              what a board with dpkg and systemd takes (a
+#                              package beside this folder is found alone)
 #   sh install.sh --uninstall  stop the player and remove what was installed
 #   sh install.sh --check      wait for the player to start and check the board
 #   sh install.sh --can-run ARCH  whether this board runs the ARCH programs
@@ -12,7 +15,9 @@
 # only once all of them are whole, so a disk pulled out half way, a full
 # disk or a read-only root leave the board as it was (one line, status 1);
 # what it wrote is on the disk before it says so.
-# A second run changes nothing. The exit status is then the board check's.
+# A second run changes nothing. Before the board check's lines it says
+# "install.sh: changed" when it changed the board; the exit status is then
+# the board check's.
 set -u
 PATH=$PATH:/usr/sbin:/sbin:/usr/bin:/bin
 umask 022
@@ -375,12 +380,61 @@ start() { # CHANGED_FILES
   esac
 }
 
-# The Debian package's files are dpkg's.
-check_no_package() {
-  if status=$(dpkg-query -W -f='${Status}' frame-player 2>/dev/null) &&
-    [ "$status" = "install ok installed" ]; then
-    fail "the player is installed here as a Debian package: update or remove it with apt"
+# ---- the package, on boards with dpkg and systemd, where the tarball's
+# units in /etc would shadow those of a package installed later
+
+uses_packages() { [ "$kind" = systemd ] && command -v dpkg >/dev/null 2>&1; }
+
+package_installed() {
+  [ "$(dpkg-query -W -f='${Status}' frame-player 2>/dev/null)" = "install ok installed" ]
+}
+
+# The release's package for this board: named, or beside this folder (a
+# release folder holds it beside the unpacked board tarball).
+find_package() { # [FILE]
+  arch=$(dpkg --print-architecture)
+  check_machine "$arch"
+  if [ -n "$1" ]; then
+    [ -f "$1" ] || fail "no package $1"
+    deb=$1
+    return
   fi
+  for deb in "$here"/frame-player_*_"$arch".deb "$here"/../frame-player_*_"$arch".deb; do
+    [ ! -f "$deb" ] || return 0
+  done
+  fail "this board has dpkg and systemd, so it takes the release's frame-player_VERSION_$arch.deb: put it beside $me or name it (sh $me FILE.deb); nothing was changed"
+}
+
+# The files of an earlier tarball install that the package's would not
+# replace.
+tarball_shadows() {
+  echo "$systemd_files" | while read -r _ dest _; do
+    case $dest in /etc/*) [ ! -e "$dest" ] || echo "$dest" ;; esac
+  done
+}
+
+install_package() { # [FILE]
+  find_package "$1"
+  if package_installed && [ "$(dpkg-deb -I "$deb" md5sums | md5sum)" = \
+    "$(md5sum </var/lib/dpkg/info/frame-player.md5sums)" ]; then
+    say "nothing to change: this package is installed already"
+  else
+    shadows=$(tarball_shadows)
+    if [ -n "$shadows" ]; then
+      systemctl disable --quiet --now frame-player.service 2>/dev/null
+      for path in $shadows; do
+        say "removing $path: the package brings its own"
+        rm -f "$path"
+      done
+      systemctl daemon-reload
+    fi
+    dpkg -i "$deb" >"$work/dpkg" 2>&1 || fail "dpkg -i failed: $(tail -n 1 "$work/dpkg")"
+    sync
+    say "installed ${deb##*/}"
+    say changed
+  fi
+  systemctl is-active --quiet frame-player || systemctl restart frame-player
+  check
 }
 
 check() {
@@ -389,10 +443,13 @@ check() {
   frame-player-check
 }
 
-install() {
-  check_machine
+install() { # [FILE.deb]
   board_kind
-  check_no_package
+  if uses_packages; then
+    install_package "$1"
+    return
+  fi
+  check_machine
   plan_install
   changed=$(changed_files)
   if [ -z "$changed" ]; then
@@ -407,6 +464,7 @@ EOF
     esac
     into_place
     echo "$changed" | while read -r source dest mode; do say "installed $dest"; done
+    say changed
   fi
   start "$(echo "$changed" | sed 's/.*/ & /')"
   check
@@ -449,7 +507,15 @@ plan_mdev_removal() {
 
 uninstall() {
   board_kind
-  check_no_package
+  if uses_packages && package_installed; then
+    stop_player
+    dpkg --purge frame-player >"$work/dpkg" 2>&1 ||
+      fail "dpkg --purge failed: $(tail -n 1 "$work/dpkg")"
+    sync
+    say "removed the package frame-player"
+    say changed
+    return 0
+  fi
   present=$(present_files)
   present="$present $(plan_mdev_removal)"
   [ "$kind" != rcS ] || plan_user_removal
@@ -482,6 +548,7 @@ uninstall() {
   [ ! -f "$made" ] || rmdir "$(cat "$made")" 2>/dev/null
   rm -rf /var/lib/frame-player
   sync
+  say changed
   return 0
 }
 
@@ -493,14 +560,15 @@ check_root
 work=$(mktemp -d /tmp/frame-player-install.XXXXXX) || fail "cannot make a folder in /tmp"
 : >"$work/plan"
 case ${1:-} in
-'') install ;;
+'') install '' ;;
+*.deb) install "$1" ;;
 --uninstall) uninstall ;;
 --check)
   board_kind
   check
   ;;
 *)
-  echo "usage: sh $0 [--uninstall|--check|--can-run ARCH]" >&2
+  echo "usage: sh $0 [FILE.deb|--uninstall|--check|--can-run ARCH]" >&2
   exit 2
   ;;
 esac

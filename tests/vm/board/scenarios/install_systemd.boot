@@ -4,11 +4,15 @@
 # checks the board. The player then plays (the systemd boards show that
 # the package starts it at boot); a second run changes nothing on the
 # root, and --uninstall purges the package and leaves the root as it was
-# before the install.
+# before the install. A unit that an earlier board tarball install left in
+# /etc would shadow the package's: the install takes it away.
 boot systemd-disk frames
 expect-output "" pidof frame-player
 root-snapshot before
+shell printf '[Service]\nExecStart=/bin/true\n' >/etc/systemd/system/frame-player.service
 install
+expect-installed "install.sh: removing /etc/systemd/system/frame-player.service: the package brings its own"
+expect-output "" ls /etc/systemd/system | grep frame-player
 expect-log "Started frame-player.service"
 expect-installed "frame-player-check: 0 FAIL, 0 warn, 12 ok"
 
