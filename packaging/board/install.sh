@@ -10,6 +10,13 @@
 #   sh install.sh --check      wait for the player to start and check the board
 #   sh install.sh --can-run ARCH  whether this board runs the ARCH programs
 #                              (armhf, arm64, amd64): silent, or its one line
+#   sh install.sh --probe      what this board is, as key=value lines: machine,
+#                              arch (the build it takes), refusal (why it can
+#                              run none, or empty), init (systemd, rcS,
+#                              unknown), dpkg, disks (who mounts USB disks),
+#                              user (root, sudo, sudo-password, sudo-denied,
+#                              no-sudo), installed (package, other, none),
+#                              running (yes, no); it needs no root
 # As root, on a board started by BusyBox rcS (/etc/init.d/S??*) or by
 # systemd. Every file is written beside its place first and moved there
 # only once all of them are whole, so a disk pulled out half way, a full
@@ -77,30 +84,59 @@ check_root() {
   [ "$(id -u)" = 0 ] || fail "run it as root (su -c 'sh $0', or sudo sh $0)"
 }
 
+# Why this board cannot run the ARCH programs, or nothing when it can.
 # Debian's armhf is ARMv7 with hard float; an arm64 kernel runs the arm64
 # programs whatever its user space is.
-check_machine() { # [ARCH]
-  arch=${1:-$(cat "$here/ARCH" 2>/dev/null)} || fail "no file ARCH beside $me: unpack the whole board tarball"
+machine_refusal() { # ARCH
   machine=$(uname -m)
-  case $arch:$machine in
+  case $1:$machine in
   armhf:armv7* | armhf:armv8l | arm64:aarch64 | arm64:arm64 | amd64:x86_64) ;;
   armhf:aarch64 | armhf:arm64)
-    fail "this board is $machine: use the arm64 tarball, which runs on any 64-bit ARM kernel" ;;
+    echo "this board is $machine: use the arm64 tarball, which runs on any 64-bit ARM kernel" ;;
   *:armv[3-6]*)
-    fail "this board is $machine: the armhf build needs ARMv7 (Debian's armhf is ARMv7 with VFPv3-D16), so no build here runs on it" ;;
+    echo "this board is $machine: the armhf build needs ARMv7 (Debian's armhf is ARMv7 with VFPv3-D16), so no build here runs on it" ;;
   *)
-    fail "this board is $machine (uname -m) and these programs are for $arch: use the tarball for armv7l (armhf) or aarch64 (arm64) boards" ;;
+    echo "this board is $machine (uname -m) and these programs are for $1: use the tarball for armv7l (armhf) or aarch64 (arm64) boards" ;;
   esac
 }
 
-board_kind() {
+check_machine() { # [ARCH]
+  arch=${1:-$(cat "$here/ARCH" 2>/dev/null)} || fail "no file ARCH beside $me: unpack the whole board tarball"
+  refusal=$(machine_refusal "$arch")
+  [ -z "$refusal" ] || fail "$refusal"
+}
+
+# dpkg takes its own architecture's package, which runs wherever dpkg
+# does, but for Debian's armhf on an ARMv6 processor.
+package_refusal() {
+  case $(uname -m) in armv[3-6]*) machine_refusal armhf ;; esac
+}
+
+# The build this board takes: its package's architecture where it takes
+# the package, else the one for its processor.
+board_build() {
+  case $(uname -m) in
+  armv7* | armv8l) echo armhf ;;
+  aarch64 | arm64) echo arm64 ;;
+  x86_64) echo amd64 ;;
+  *) echo armhf ;; # refused, with the reason
+  esac
+}
+
+init_system() {
   if [ -d /run/systemd/system ]; then
-    kind=systemd
+    echo systemd
   elif grep -qs 'init\.d/S??\*' /etc/init.d/rcS; then
-    kind=rcS
+    echo rcS
   else
-    fail "this board starts neither systemd nor the /etc/init.d/S??* scripts of a BusyBox rcS: install by hand (docs/board.md)"
+    echo unknown
   fi
+}
+
+board_kind() {
+  kind=$(init_system)
+  [ "$kind" != unknown ] ||
+    fail "this board starts neither systemd nor the /etc/init.d/S??* scripts of a BusyBox rcS: install by hand (docs/board.md)"
 }
 
 # Who mounts USB disks here: udev, mdev (following hotplug or not), none.
@@ -393,7 +429,8 @@ package_installed() {
 # release folder holds it beside the unpacked board tarball).
 find_package() { # [FILE]
   arch=$(dpkg --print-architecture)
-  check_machine "$arch"
+  refusal=$(package_refusal)
+  [ -z "$refusal" ] || fail "$refusal"
   if [ -n "$1" ]; then
     [ -f "$1" ] || fail "no package $1"
     deb=$1
@@ -468,6 +505,44 @@ EOF
   fi
   start "$(echo "$changed" | sed 's/.*/ & /')"
   check
+}
+
+# ---- what this board is, for the installers on a PC: key=value lines,
+# asked without root
+
+# Root, sudo without questions, sudo that asks, sudo refused, or none.
+privilege() {
+  if [ "$(id -u)" = 0 ]; then echo root
+  elif ! command -v sudo >/dev/null 2>&1; then echo no-sudo
+  elif sudo -n true 2>/dev/null; then echo sudo
+  elif sudo -n -l 2>&1 | grep -q 'may not run sudo' ||
+    ! id -nG | grep -qwE 'sudo|wheel|admin'; then echo sudo-denied
+  else echo sudo-password; fi
+}
+
+probe() {
+  kind=$(init_system)
+  dpkg=$(dpkg --print-architecture 2>/dev/null)
+  build=$(board_build)
+  refusal=$(machine_refusal "$build")
+  if [ "$kind" = systemd ] && [ -n "$dpkg" ]; then
+    build=$dpkg
+    refusal=$(package_refusal)
+  fi
+  installed=none
+  if [ -n "$dpkg" ] && package_installed; then installed=package
+  elif [ -e /usr/bin/frame-player ]; then installed=other; fi
+  running=no
+  ! pidof frame-player >/dev/null 2>&1 || running=yes
+  echo "machine=$(uname -m)"
+  echo "arch=$build"
+  echo "refusal=$refusal"
+  echo "init=$kind"
+  echo "dpkg=$dpkg"
+  echo "disks=$(disk_manager)"
+  echo "user=$(privilege)"
+  echo "installed=$installed"
+  echo "running=$running"
 }
 
 # ---- removing
@@ -556,6 +631,10 @@ if [ "${1:-}" = --can-run ] && [ $# = 2 ]; then
   check_machine "$2"
   exit 0
 fi
+if [ "${1:-}" = --probe ]; then
+  probe
+  exit 0
+fi
 check_root
 work=$(mktemp -d /tmp/frame-player-install.XXXXXX) || fail "cannot make a folder in /tmp"
 : >"$work/plan"
@@ -568,7 +647,7 @@ case ${1:-} in
   check
   ;;
 *)
-  echo "usage: sh $0 [FILE.deb|--uninstall|--check|--can-run ARCH]" >&2
+  echo "usage: sh $0 [FILE.deb|--uninstall|--check|--can-run ARCH|--probe]" >&2
   exit 2
   ;;
 esac
