@@ -36,22 +36,19 @@ udisk_rule='-sd[a-z][0-9]* 0:0 660 */usr/sbin/frame-player-udisk'
 # settings: the owner's file, put there only when there is none). The disk
 # helper goes only where nothing else mounts USB disks; on systemd it
 # comes with the udev rule that runs it.
-rcS_files='
+program_files='
 bin/frame-player /usr/bin/frame-player 755
 bin/frame-player-check /usr/bin/frame-player-check 755
 sbin/frame-player-run /usr/sbin/frame-player-run 755
-init/S99frame-player /etc/init.d/S99frame-player 755
-init/frame-player.default /etc/default/frame-player settings
 sbin/frame-player-udisk /usr/sbin/frame-player-udisk 755'
-systemd_files='
-bin/frame-player /usr/bin/frame-player 755
-bin/frame-player-check /usr/bin/frame-player-check 755
-sbin/frame-player-run /usr/sbin/frame-player-run 755
-sbin/frame-player-udisk /usr/sbin/frame-player-udisk 755
+rcS_files="$program_files
+init/S99frame-player /etc/init.d/S99frame-player 755
+init/frame-player.default /etc/default/frame-player settings"
+systemd_files="$program_files
 init/frame-player.service /etc/systemd/system/frame-player.service 644
 init/frame-player-devices.service /etc/systemd/system/frame-player-devices.service 644
 init/frame-player-udisk@.service /etc/systemd/system/frame-player-udisk@.service 644
-init/90-frame-player-udisk.rules /etc/udev/rules.d/90-frame-player-udisk.rules 644'
+init/90-frame-player-udisk.rules /etc/udev/rules.d/90-frame-player-udisk.rules 644"
 # The player's own user on a BusyBox board (systemd makes one for the unit).
 # Its comment field says that the install made it, so that --uninstall
 # takes away only a user the board did not have.
