@@ -15,8 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -28,15 +26,10 @@ namespace {
 using namespace run;
 
 gid_t group_id(const char *name) {
-  std::ifstream in("/etc/group");
-  std::string line, field, password, id;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    if (std::getline(fields, field, ':') && field == name &&
-        std::getline(fields, password, ':') && std::getline(fields, id, ':'))
-      return gid_t(std::strtoul(id.c_str(), nullptr, 10));
-  }
-  return 0;
+  const auto fields = account_fields("/etc/group", name);
+  return fields.size() < 3
+             ? 0
+             : gid_t(std::strtoul(fields[2].c_str(), nullptr, 10));
 }
 
 // Tells systemd the nodes are there (Type=notify), when it asks.

@@ -43,6 +43,21 @@ void note_error(const std::string &text) {
   note(text + ": " + std::strerror(errno));
 }
 
+std::vector<std::string> account_fields(const char *file,
+                                        const std::string &name) {
+  std::ifstream in(file);
+  std::string line, field;
+  while (std::getline(in, line)) {
+    std::istringstream text(line);
+    std::vector<std::string> fields;
+    while (std::getline(text, field, ':'))
+      fields.push_back(field);
+    if (!fields.empty() && fields[0] == name)
+      return fields;
+  }
+  return {};
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -50,8 +65,7 @@ constexpr auto respawn_delay = std::chrono::seconds(2);
 constexpr auto log_check_interval = std::chrono::seconds(60);
 constexpr auto stop_grace = std::chrono::seconds(5);
 
-// ---- users, read from the files themselves: a static program cannot
-// rely on the C library's name services on every board
+// ---- users
 
 struct Account {
   std::string name;
@@ -59,20 +73,12 @@ struct Account {
 };
 
 bool find_account(const std::string &name, Account &found) {
-  std::ifstream in("/etc/passwd");
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string field, password, id, group;
-    if (std::getline(fields, field, ':') && field == name &&
-        std::getline(fields, password, ':') && std::getline(fields, id, ':') &&
-        std::getline(fields, group, ':')) {
-      found = {name, unsigned(std::strtoul(id.c_str(), nullptr, 10)),
-               unsigned(std::strtoul(group.c_str(), nullptr, 10))};
-      return true;
-    }
-  }
-  return false;
+  const auto fields = account_fields("/etc/passwd", name);
+  if (fields.size() < 4)
+    return false;
+  found = {name, unsigned(std::strtoul(fields[2].c_str(), nullptr, 10)),
+           unsigned(std::strtoul(fields[3].c_str(), nullptr, 10))};
+  return true;
 }
 
 // ---- the log

@@ -20,6 +20,13 @@ extern bool dated_notes;
 void note(const std::string &text);
 void note_error(const std::string &text); // with strerror(errno)
 
+// ---- the board's account files, read by the supervisor itself: a static
+// program cannot rely on the C library's name services on every board.
+// The colon-separated fields of NAME's line in FILE (/etc/passwd,
+// /etc/group); none when it has no line.
+std::vector<std::string> account_fields(const char *file,
+                                        const std::string &name);
+
 // ---- what must be put back even after a SIGKILL, one file each in
 // /run/frame-player (/var/run/frame-player on boards without /run)
 std::string state_file(const char *name);
