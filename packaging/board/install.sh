@@ -109,8 +109,7 @@ package_refusal() {
   case $(uname -m) in armv[3-6]*) machine_refusal armhf ;; esac
 }
 
-# The build this board takes: its package's architecture where it takes
-# the package, else the one for its processor.
+# The build for this board's processor.
 board_build() {
   case $(uname -m) in
   armv7* | armv8l) echo armhf ;;
@@ -522,7 +521,7 @@ probe() {
   dpkg=$(dpkg --print-architecture 2>/dev/null)
   build=$(board_build)
   refusal=$(machine_refusal "$build")
-  if [ "$kind" = systemd ] && [ -n "$dpkg" ]; then
+  if uses_packages; then
     build=$dpkg
     refusal=$(package_refusal)
   fi
