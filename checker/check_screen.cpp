@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <linux/fb.h>
 #include <linux/kd.h>
-#include <linux/vt.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -241,27 +240,21 @@ ConsoleView read_console(int screen_fd) {
           read_small_file(dir + "/bind", bind) && first_line(bind) == "1")
         view.bound = true;
     }
-  const int tty0 = open("/dev/tty0", O_RDONLY | O_NOCTTY | O_CLOEXEC);
-  vt_stat state{};
-  if (tty0 != -1 && ioctl(tty0, VT_GETSTATE, &state) == 0) {
-    view.terminal = state.v_active;
-    fb_con2fbmap map{};
-    map.console = state.v_active;
-    // Another framebuffer's terminal: the map names another minor.
-    struct stat node {};
-    view.on_screen = ioctl(screen_fd, FBIOGET_CON2FBMAP, &map) != 0 ||
-                     fstat(screen_fd, &node) != 0 ||
-                     int(map.framebuffer) == int(minor(node.st_rdev));
-    const std::string tty = "/dev/tty" + std::to_string(state.v_active);
-    const int shown = open(tty.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    int mode = -1;
-    if (shown != -1 && ioctl(shown, KDGETMODE, &mode) == 0)
-      view.graphics = mode == KD_GRAPHICS ? 1 : 0;
-    if (shown != -1)
-      close(shown);
-  }
-  if (tty0 != -1)
-    close(tty0);
+  view.terminal = board_devices::shown_terminal();
+  if (view.terminal <= 0)
+    return view;
+  // Another framebuffer's terminal: the map names another minor.
+  const int drawn_on = board_devices::console_screen(screen_fd, view.terminal);
+  struct stat node {};
+  view.on_screen = drawn_on < 0 || fstat(screen_fd, &node) != 0 ||
+                   drawn_on == int(minor(node.st_rdev));
+  const std::string tty = "/dev/tty" + std::to_string(view.terminal);
+  const int shown = open(tty.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  int mode = -1;
+  if (shown != -1 && ioctl(shown, KDGETMODE, &mode) == 0)
+    view.graphics = mode == KD_GRAPHICS ? 1 : 0;
+  if (shown != -1)
+    close(shown);
   return view;
 }
 

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <linux/fb.h>
 #include <linux/kd.h>
-#include <linux/vt.h>
 #include <sched.h>
 #include <sstream>
 #include <sys/ioctl.h>
@@ -18,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "board_devices.h"
 #include "run.h"
 #include "show_bmp.h"
 
@@ -58,16 +58,6 @@ std::string screen_path() { return std::string(devices_dir) + "/fb0"; }
 
 std::string terminal(int number) { return "/dev/tty" + std::to_string(number); }
 
-// The terminal shown now, or 0.
-int shown_terminal() {
-  const int fd = open("/dev/tty0", O_RDONLY | O_NOCTTY | O_CLOEXEC);
-  vt_stat state{};
-  const bool known = fd != -1 && ioctl(fd, VT_GETSTATE, &state) == 0;
-  if (fd != -1)
-    close(fd);
-  return known ? state.v_active : 0;
-}
-
 // Whether TERMINAL draws on the player's screen. Asked again only when
 // either changes: the board check must not find the screen held by more
 // than the player.
@@ -80,12 +70,11 @@ bool draws_on_screen(int terminal_number, const Devices &devices) {
   asked_terminal = terminal_number;
   asked_screen = devices.screen;
   const int fd = open((devices.dir + "/fb0").c_str(), O_RDONLY | O_CLOEXEC);
-  fb_con2fbmap map{};
-  map.console = unsigned(terminal_number);
-  const bool mapped = fd != -1 && ioctl(fd, FBIOGET_CON2FBMAP, &map) == 0;
+  const int drawn_on =
+      fd == -1 ? -1 : board_devices::console_screen(fd, terminal_number);
   if (fd != -1)
     close(fd);
-  answer = mapped && int(map.framebuffer) == devices.screen_number;
+  answer = drawn_on >= 0 && drawn_on == devices.screen_number;
   return answer;
 }
 
@@ -273,7 +262,7 @@ void restore_depth() {
 // keeps its log level. Again at every look, since a getty that starts on it
 // sets text mode back.
 void keep_console(const Devices &devices) {
-  const int shown = shown_terminal();
+  const int shown = board_devices::shown_terminal();
   std::string kept;
   read_state("console", kept);
   const int switched = std::atoi(kept.c_str());

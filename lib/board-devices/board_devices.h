@@ -1,7 +1,8 @@
 // Which of a board's devices are the player's: its touchscreen is the
 // first input device that can drive it, its screen the 800 × 480 one. Read
 // from sysfs, so that deciding opens nothing; the board check and the
-// device helper (frame-player-run) decide alike from this one rule.
+// device helper (frame-player-run) decide alike from this one rule, and
+// ask alike where the text console draws.
 #pragma once
 
 #include <algorithm>
@@ -9,13 +10,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
+#include <linux/fb.h>
 #include <linux/input.h>
+#include <linux/vt.h>
 #include <sstream>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 #include "show_bmp.h"
@@ -240,6 +246,27 @@ inline const ScreenNode *choose_screen(const std::vector<ScreenNode> &nodes) {
     if (player_sized(node))
       return &node;
   return &nodes.front();
+}
+
+// ---- the text console, which both ask whether it draws on the screen
+
+// The virtual terminal the kernel shows now, or 0 when that cannot be told.
+inline int shown_terminal() {
+  const int fd = open("/dev/tty0", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  vt_stat state{};
+  const bool known = fd != -1 && ioctl(fd, VT_GETSTATE, &state) == 0;
+  if (fd != -1)
+    close(fd);
+  return known ? state.v_active : 0;
+}
+
+// The number of the framebuffer that TERMINAL's console draws on, asked
+// through the framebuffer open as SCREEN_FD, or -1.
+inline int console_screen(int screen_fd, int terminal) {
+  fb_con2fbmap map{};
+  map.console = unsigned(terminal);
+  return ioctl(screen_fd, FBIOGET_CON2FBMAP, &map) == 0 ? int(map.framebuffer)
+                                                        : -1;
 }
 
 } // namespace board_devices
