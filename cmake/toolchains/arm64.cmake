@@ -2,5 +2,4 @@
 # qemu-aarch64-static.
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(board_triple aarch64-linux-gnu)
-set(board_qemu_arch aarch64)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

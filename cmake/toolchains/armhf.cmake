@@ -2,5 +2,4 @@
 # g++-arm-linux-gnueabihf; tests run under qemu-arm-static.
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(board_triple arm-linux-gnueabihf)
-set(board_qemu_arch arm)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
