@@ -20,6 +20,14 @@ same_lines() { # EXPECTED ACTUAL
   diff -u "$1" "$2" >&2 || fail "$2 differs from $1"
 }
 
+# --frames on the folder $out/NAME must fail with the lines on standard
+# input; they are kept as NAME.expected, the check's as NAME.txt.
+judged() { # NAME <EXPECTED
+  cat >"$out/$1.expected"
+  check 1 "$out/$1.txt" --frames "$out/$1"
+  same_lines "$out/$1.expected" "$out/$1.txt"
+}
+
 rewrite="fix: save it as a 24-bit BMP with a 40-byte info header and rows"
 rewrite+=" bottom-up (tools/make-frames writes such frames)"
 opened="(the player prints \"$(player_line open-failed)\" and keeps the previous frame)"
@@ -32,7 +40,7 @@ mkdir -p "$faulty"
 "$frame_gen" variant bits32 20 "$faulty/Frame20.bmp"
 rm "$faulty/Frame33.bmp"
 truncate -s 600000 "$faulty/Frame50.bmp"
-cat >"$out/faulty.expected" <<END
+judged faulty <<END
 FAIL frames: Frame7.bmp: 124-byte info header (the picture will be shifted by 84 bytes); $rewrite
 FAIL frames: Frame20.bmp: 32 bits per pixel $garbled; $rewrite
 FAIL frames: Frame33.bmp: missing $opened; fix: copy Frame33.bmp into the folder
@@ -40,8 +48,6 @@ FAIL frames: Frame50.bmp: cut short: 599,946 of its 1,152,000 bytes of pixels (t
 FAIL frames: 78 of 82 frames ok; fix: see the lines above
 frame-player-check: 5 FAIL, 0 warn, 0 ok
 END
-check 1 "$out/faulty.txt" --frames "$faulty"
-same_lines "$out/faulty.expected" "$out/faulty.txt"
 
 # The whole check on the emulated board names the same frames alike.
 "$rig" --player "$checker" --frames "$faulty" --out "$out/board" --quiet \
@@ -69,7 +75,7 @@ encode bgra 800x480 "$other/Frame1.bmp"
 encode rgb565le 800x480 "$other/Frame2.bmp"
 encode pal8 800x480 "$other/Frame3.bmp"
 encode bgr24 640x360 "$other/Frame4.bmp"
-cat >"$out/other.expected" <<END
+judged other <<END
 FAIL frames: Frame1.bmp: 32 bits per pixel $garbled; $rewrite
 FAIL frames: Frame2.bmp: pixels at byte 66, not 54 (the picture will be shifted by 12 bytes), 16 bits per pixel $garbled; $rewrite
 FAIL frames: Frame3.bmp: pixels at byte 1078, not 54 (the picture will be shifted by 1024 bytes), 8 bits per pixel $garbled; $rewrite
@@ -77,8 +83,6 @@ warn frames: Frame4.bmp: 640 × 360 pixels (the rest of the screen keeps the pre
 FAIL frames: 78 of 82 frames ok; fix: see the lines above
 frame-player-check: 4 FAIL, 1 warn, 0 ok
 END
-check 1 "$out/other.txt" --frames "$other"
-same_lines "$out/other.expected" "$out/other.txt"
 # Wrong arguments are refused with status 2 and the usage; --help is not.
 # --version, and --help's first line, name the version the build recorded.
 check 0 "$out/help.txt" --help
