@@ -18,18 +18,26 @@ import re
 import sys
 
 SRC = os.path.join(os.path.dirname(os.path.realpath(__file__)), "..", "..", "src")
-# Line name: the header and the constant that holds its text.
-NAMES = {
-    "position": ("touch.h", "position_line_format"),
-    "size": ("show_bmp.h", "size_line_format"),
-    "drawn": ("show_bmp.h", "pixels_read_format"),
-    "open-failed": ("show_bmp.h", "open_failed_line"),
-    "read-failed": ("show_bmp.h", "read_failed_line"),
-    "bad-size": ("show_bmp.h", "bad_size_line"),
-    "touch-missing": ("touch.h", "open_error_text"),
-    "touch-lost": ("touch.h", "read_error_text"),
-    "touch-back": ("touch.h", "touch_back_line"),
+# By header, line name: the constant that holds its text.
+LINES = {
+    "show_bmp.h": {
+        "size": "size_line_format",
+        "drawn": "pixels_read_format",
+        "open-failed": "open_failed_line",
+        "read-failed": "read_failed_line",
+        "bad-size": "bad_size_line",
+    },
+    "touch.h": {
+        "position": "position_line_format",
+        "touch-missing": "open_error_text",
+        "touch-lost": "read_error_text",
+        "touch-back": "touch_back_line",
+    },
 }
+# Line name: the header and the constant.
+NAMES = {name: (header_name, constant_name)
+         for header_name, names in LINES.items()
+         for name, constant_name in names.items()}
 # The reader reports these with perror: the text, ": " and the reason.
 REASONED = ("touch-missing", "touch-lost")
 VALUE = re.compile(r"%([ds])")
