@@ -150,12 +150,8 @@ inline std::string event_path(int number) {
   return "/dev/input/event" + std::to_string(number);
 }
 
-inline InputNode read_input(const std::string &sys, int number) {
-  const std::string dir = sys + "/class/input/event" + std::to_string(number);
-  InputNode node;
-  node.number = number;
-  node.name = read_line(dir + "/device/name");
-  node.device = parse_device_number(read_line(dir + "/dev"));
+// What an input node's folder DIR says beyond its number, name and device.
+inline void read_input(const std::string &dir, InputNode &node) {
   char place[PATH_MAX];
   if (realpath((dir + "/device/device").c_str(), place))
     node.place = place;
@@ -163,17 +159,24 @@ inline InputNode read_input(const std::string &sys, int number) {
   node.kind = classify_input({parse_capabilities(read_line(caps + "ev")),
                               parse_capabilities(read_line(caps + "key")),
                               parse_capabilities(read_line(caps + "abs"))});
-  return node;
 }
 
-// Every PREFIXN of a sysfs class that has a device number, read by READ.
-template <typename Reader>
-auto list_class(const std::string &sys, const std::string &class_name,
-                const char *prefix, Reader read) {
-  std::vector<decltype(read(sys, 0))> nodes;
-  for (const int number :
-       numbered_entries(sys + "/class/" + class_name, prefix)) {
-    auto node = read(sys, number);
+// Every PREFIXN of a sysfs class that has a device number: N, the name in
+// the file NAME_FILE of its folder, the device number, and what
+// READ(folder, node) adds.
+template <typename Node, typename Reader>
+std::vector<Node> list_class(const std::string &sys,
+                             const std::string &class_name, const char *prefix,
+                             const char *name_file, Reader read) {
+  const std::string class_dir = sys + "/class/" + class_name;
+  std::vector<Node> nodes;
+  for (const int number : numbered_entries(class_dir, prefix)) {
+    const std::string dir = class_dir + "/" + prefix + std::to_string(number);
+    Node node;
+    node.number = number;
+    node.name = read_line(dir + name_file);
+    node.device = parse_device_number(read_line(dir + "/dev"));
+    read(dir, node);
     if (node.device != 0)
       nodes.push_back(node);
   }
@@ -181,7 +184,8 @@ auto list_class(const std::string &sys, const std::string &class_name,
 }
 
 inline std::vector<InputNode> list_inputs(const std::string &sys = "/sys") {
-  return list_class(sys, "input", "event", read_input);
+  return list_class<InputNode>(sys, "input", "event", "/device/name",
+                               read_input);
 }
 
 // The player's touchscreen: of the devices that can drive it, those with
@@ -211,12 +215,8 @@ inline std::string screen_path(int number) {
   return "/dev/fb" + std::to_string(number);
 }
 
-inline ScreenNode read_screen(const std::string &sys, int number) {
-  const std::string dir = sys + "/class/graphics/fb" + std::to_string(number);
-  ScreenNode node;
-  node.number = number;
-  node.name = read_line(dir + "/name");
-  node.device = parse_device_number(read_line(dir + "/dev"));
+// A framebuffer's size and depth, from its folder DIR.
+inline void read_screen(const std::string &dir, ScreenNode &node) {
   // The visible size is the mode's ("U:800x480p-0"); a driver without
   // modes has only its virtual size, which is then the visible one.
   const std::string mode = read_line(dir + "/modes");
@@ -226,11 +226,10 @@ inline ScreenNode read_screen(const std::string &sys, int number) {
     std::sscanf(read_line(dir + "/virtual_size").c_str(), "%d,%d", &node.width,
                 &node.height);
   node.bits_per_pixel = std::atoi(read_line(dir + "/bits_per_pixel").c_str());
-  return node;
 }
 
 inline std::vector<ScreenNode> list_screens(const std::string &sys = "/sys") {
-  return list_class(sys, "graphics", "fb", read_screen);
+  return list_class<ScreenNode>(sys, "graphics", "fb", "/name", read_screen);
 }
 
 inline bool player_sized(const ScreenNode &node) {
