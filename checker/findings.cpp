@@ -4,16 +4,22 @@ namespace frame_check {
 
 namespace {
 
-const char *level_word(Level level) {
-  switch (level) {
-  case Level::ok:
-    return "ok  ";
-  case Level::warn:
-    return "warn";
-  case Level::fail:
-    break;
-  }
-  return "FAIL";
+// The levels, worst first, by the word that begins their lines and counts
+// them in the tally.
+const struct {
+  Level level;
+  const char *word;
+} level_words[] = {
+    {Level::fail, "FAIL"}, {Level::warn, "warn"}, {Level::ok, "ok"}};
+constexpr std::size_t level_word_width = 4; // the longest word's
+
+std::string level_word(Level level) {
+  std::string word;
+  for (const auto &named : level_words)
+    if (named.level == level)
+      word = named.word;
+  word.resize(level_word_width, ' ');
+  return word;
 }
 
 } // namespace
@@ -51,9 +57,25 @@ std::string format_finding(const Finding &finding) {
 }
 
 std::string tally_line(const Findings &findings) {
-  return "frame-player-check: " + std::to_string(findings.count(Level::fail)) +
-         " FAIL, " + std::to_string(findings.count(Level::warn)) + " warn, " +
-         std::to_string(findings.count(Level::ok)) + " ok";
+  std::string line = "frame-player-check:";
+  const char *separator = " ";
+  for (const auto &named : level_words) {
+    line += separator + std::to_string(findings.count(named.level)) + " " +
+            named.word;
+    separator = ", ";
+  }
+  return line;
+}
+
+std::string report_player_node(const std::string &area,
+                               const std::string &player_path,
+                               const std::string &path, const std::string &name,
+                               Findings &out) {
+  if (path != player_path)
+    out.add(Level::ok, area,
+            "the player's " + player_path + " is " + path + " \"" +
+                printable(name) + "\"");
+  return path;
 }
 
 std::string with_thousands(long long value) {

@@ -151,6 +151,12 @@ TEST(Lines, LevelsLineUpAndNumbersAreGrouped) {
             "warn touch: odd; fix: do this");
   EXPECT_EQ(format_finding({Level::fail, "screen", "bad", "that"}),
             "FAIL screen: bad; fix: that");
+  Findings findings;
+  findings.add(Level::fail, "screen", "bad", "that");
+  findings.detail("not counted");
+  findings.add(Level::ok, "frames", "fine");
+  findings.add(Level::fail, "touch", "worse", "this");
+  EXPECT_EQ(tally_line(findings), "frame-player-check: 2 FAIL, 0 warn, 1 ok");
   EXPECT_EQ(with_thousands(0), "0");
   EXPECT_EQ(with_thousands(999), "999");
   EXPECT_EQ(with_thousands(1536000), "1,536,000");
