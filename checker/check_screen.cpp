@@ -353,19 +353,14 @@ Finding judge_console(const ConsoleView &view) {
           "run the check as root"};
 }
 
-std::string player_screen(bool viewed, Findings &out) {
-  if (!viewed)
-    return lcd_device;
+std::string player_screen(Findings &out) {
   const auto screens = board_devices::list_screens();
   const board_devices::ScreenNode *chosen = board_devices::choose_screen(screens);
   if (!chosen)
     return lcd_device; // its absence is the next line's
-  const std::string path = board_devices::screen_path(chosen->number);
-  if (path != lcd_device)
-    out.add(Level::ok, area,
-            "the player's " + std::string(lcd_device) + " is " + path +
-                " \"" + printable(chosen->name) + "\"");
-  return path;
+  return report_player_node(area, lcd_device,
+                            board_devices::screen_path(chosen->number),
+                            chosen->name, out);
 }
 
 void check_screen(const std::string &path, bool viewed, Findings &out) {

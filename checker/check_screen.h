@@ -46,10 +46,10 @@ enum class DepthSwitch { accepted, refused, refused_emulated };
 Finding judge_depth_switch(const ScreenInfo &screen, DepthSwitch answer,
                            const std::string &connector);
 
-// The screen the player gets: where frame-player-run starts it (`viewed`),
-// the board's 800 × 480 screen, which a line names when it is not
-// /dev/fb0 itself; else /dev/fb0. Empty when the board has none.
-std::string player_screen(bool viewed, Findings &out);
+// The screen frame-player-run gives the player: the board's 800 × 480
+// screen, which a line names when it is not /dev/fb0 itself; /dev/fb0 when
+// the board has none (check_screen says so).
+std::string player_screen(Findings &out);
 // Checks the screen device at `path` and reports every finding.
 void check_screen(const std::string &path, bool viewed, Findings &out);
 

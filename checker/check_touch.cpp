@@ -378,9 +378,7 @@ Finding judge_watch(const TouchWatch &watch, int timeout_seconds) {
           "device is not the touchscreen"};
 }
 
-std::string player_touchscreen(bool viewed, Findings &out) {
-  if (!viewed)
-    return touch_device;
+std::string player_touchscreen(Findings &out) {
   const auto inputs = board_devices::list_inputs();
   const board_devices::InputNode *chosen =
       board_devices::choose_touchscreen(inputs);
@@ -392,12 +390,9 @@ std::string player_touchscreen(bool viewed, Findings &out) {
             load_fix);
     return "";
   }
-  const std::string path = board_devices::event_path(chosen->number);
-  if (path != touch_device)
-    out.add(Level::ok, area,
-            "the player's " + std::string(touch_device) + " is " + path +
-                " \"" + printable(chosen->name) + "\"");
-  return path;
+  return report_player_node(area, touch_device,
+                            board_devices::event_path(chosen->number),
+                            chosen->name, out);
 }
 
 void check_touch(const std::string &path, bool wait_for_touch, Findings &out) {

@@ -62,11 +62,11 @@ std::string act_on_record(const input_event &event, TouchWatch &watch);
 TouchWatch watch_touch(int fd, int timeout_ms, Findings &out);
 Finding judge_watch(const TouchWatch &watch, int timeout_seconds);
 
-// The touchscreen the player gets: where frame-player-run starts it
-// (`viewed`), the board's first input device that can drive it, which a
-// line names when it is not /dev/input/event0 itself; else event0. Empty,
-// with a FAIL line, when the board has none.
-std::string player_touchscreen(bool viewed, Findings &out);
+// The touchscreen frame-player-run gives the player: the board's first
+// input device that can drive it, which a line names when it is not
+// /dev/input/event0 itself. Empty, with a FAIL line, when the board has
+// none.
+std::string player_touchscreen(Findings &out);
 // Checks the touch device at `path` (none when empty); with
 // `wait_for_touch`, also waits up to 10 s for a touch and a release on it.
 void check_touch(const std::string &path, bool wait_for_touch, Findings &out);

@@ -45,6 +45,13 @@ std::string format_finding(const Finding &finding);
 // The last line: how many of each level were found.
 std::string tally_line(const Findings &findings);
 
+// Returns `path`, the node the player's `player_path` is on this board;
+// where the two differ, an ok line of `area` says so, with the node's name.
+std::string report_player_node(const std::string &area,
+                               const std::string &player_path,
+                               const std::string &path, const std::string &name,
+                               Findings &out);
+
 // 1536000 as "1,536,000".
 std::string with_thousands(long long value);
 // Text from a device or a file made printable: control bytes become '?'.

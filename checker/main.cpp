@@ -81,12 +81,14 @@ bool player_viewed() {
 }
 
 void check_board(bool wait_for_touch, frame_check::Findings &findings) {
+  // Started otherwise, the player opens the devices it names itself.
   const bool viewed = player_viewed();
-  frame_check::check_screen(frame_check::player_screen(viewed, findings),
+  frame_check::check_screen(viewed ? frame_check::player_screen(findings)
+                                   : lcd_device,
                             viewed, findings);
-  frame_check::check_touch(
-      frame_check::player_touchscreen(viewed, findings), wait_for_touch,
-      findings);
+  frame_check::check_touch(viewed ? frame_check::player_touchscreen(findings)
+                                  : touch_device,
+                           wait_for_touch, findings);
   frame_check::check_board_frames(findings);
   frame_check::check_player(findings);
 }
