@@ -20,7 +20,6 @@ namespace frame_check {
 namespace {
 
 constexpr char area[] = "screen";
-constexpr unsigned framebuffer_major = 29;
 constexpr unsigned channel_bits = 8;
 
 std::string pixels(unsigned width, unsigned height) {
@@ -146,7 +145,7 @@ std::string driver_fix(const std::string &path) {
 // Whether the device at `path` opened as a framebuffer; reports if not.
 bool open_framebuffer(const std::string &path, DeviceNode &node,
                       ScreenInfo &screen, Findings &out) {
-  node = open_device(path, framebuffer_major);
+  node = open_device(path, board_devices::framebuffer_major);
   if (node.state != NodeState::open) {
     out.add(Level::fail, area, node_problem(node, path, "a framebuffer"),
             node.state == NodeState::cannot_open ? run_as_root_fix

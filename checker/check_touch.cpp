@@ -19,7 +19,6 @@ namespace frame_check {
 namespace {
 
 constexpr char area[] = "touch";
-constexpr unsigned input_major = 13;
 constexpr char input_dir[] = "/dev/input";
 constexpr int watch_seconds = 10;
 constexpr int records_shown = 20; // a moving finger sends hundreds
@@ -202,7 +201,7 @@ void report_unusable(const std::string &what, const std::string &path,
 // Whether `path` opened as an event device; reports why if not.
 bool open_input(const std::string &path, DeviceNode &node, InputDevice &device,
                 Findings &out) {
-  node = open_device(path, input_major);
+  node = open_device(path, board_devices::input_major);
   if (node.state == NodeState::cannot_open)
     out.add(Level::fail, area, node_problem(node, path, ""), run_as_root_fix);
   else if (node.state == NodeState::missing)

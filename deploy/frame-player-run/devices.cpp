@@ -30,7 +30,7 @@
 namespace run {
 namespace {
 
-constexpr unsigned input_major = 13;
+using board_devices::input_major;
 
 // Makes PATH the node of DEVICE (none when 0), unless it is so already.
 void place_node(const std::string &path, dev_t device, uid_t uid, gid_t gid,

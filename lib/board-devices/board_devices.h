@@ -28,6 +28,10 @@
 
 namespace board_devices {
 
+// The kernel's major device numbers of event devices and framebuffers.
+constexpr unsigned input_major = 13;
+constexpr unsigned framebuffer_major = 29;
+
 // Capability bitmaps as the kernel hands them out (arrays of longs).
 using Bits = std::vector<unsigned long>;
 constexpr unsigned bits_per_long = sizeof(unsigned long) * CHAR_BIT;
