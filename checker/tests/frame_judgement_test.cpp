@@ -43,6 +43,67 @@ std::ostream &operator<<(std::ostream &out, const HeaderCase &c) {
 
 const std::string refused = refused_by_player();
 
+// A whole 800 × 480 frame in the classic layout but for `change`: the
+// player misreads every one of them.
+struct LayoutCase {
+  const char *what;
+  void (*change)(BmpLayout &);
+  std::vector<std::string> reasons; // each one a FAIL
+};
+
+std::ostream &operator<<(std::ostream &out, const LayoutCase &c) {
+  return out << c.what;
+}
+
+std::vector<LayoutCase> layout_cases() {
+  return {
+      {"124-byte info header",
+       [](BmpLayout &l) { l.info_header_bytes = 124; },
+       {"124-byte info header (the picture will be shifted by 84 bytes)"}},
+      {"108-byte info header",
+       [](BmpLayout &l) { l.info_header_bytes = 108; },
+       {"108-byte info header (the picture will be shifted by 68 bytes)"}},
+      {"a palette before the pixels",
+       [](BmpLayout &l) { l.data_offset = 1078; },
+       {"pixels at byte 1078, not 54 (the picture will be shifted by 1024 "
+        "bytes)"}},
+      {"32-bit pixels",
+       [](BmpLayout &l) { l.bits_per_pixel = 32; },
+       {"32 bits per pixel (the picture will be garbled)"}},
+      {"32-bit bit fields with a 124-byte header, as image programs write",
+       [](BmpLayout &l) {
+         l.info_header_bytes = 124;
+         l.bits_per_pixel = 32;
+         l.compression = 3;
+       },
+       {"124-byte info header (the picture will be shifted by 84 bytes)",
+        "32 bits per pixel (the picture will be garbled)"}},
+      {"8 bits with a palette",
+       [](BmpLayout &l) {
+         l.bits_per_pixel = 8;
+         l.data_offset = 1078;
+       },
+       {"pixels at byte 1078, not 54 (the picture will be shifted by 1024 "
+        "bytes)",
+        "8 bits per pixel (the picture will be garbled)"}},
+      {"RLE8",
+       [](BmpLayout &l) { l.compression = 1; },
+       {"compressed with RLE8 (the picture will be garbled)"}},
+      {"a PNG file",
+       [](BmpLayout &l) {
+         l.signature[0] = '\x89';
+         l.signature[1] = 'P';
+       },
+       {"not a BMP file but a PNG"}},
+      {"no signature",
+       [](BmpLayout &l) { l.signature[0] = 'X'; },
+       {"not a BMP file (no \"BM\" at its start)"}},
+      {"top-down rows",
+       [](BmpLayout &l) { l.top_down = true; },
+       {"rows stored top-down, height -480" + refused}},
+  };
+}
+
 std::vector<HeaderCase> header_cases() {
   return {
       {"the classic layout", [] { return frame(800, 480); }, Level::ok, {}},
@@ -50,90 +111,6 @@ std::vector<HeaderCase> header_cases() {
        [] { return cut_to(frame(800, 480), 1152100); },
        Level::ok,
        {}},
-      {"124-byte info header",
-       [] {
-         return frame(800, 480, layout_with([](BmpLayout &l) {
-                        l.info_header_bytes = 124;
-                      }));
-       },
-       Level::fail,
-       {"124-byte info header (the picture will be shifted by 84 bytes)"}},
-      {"108-byte info header",
-       [] {
-         return frame(800, 480, layout_with([](BmpLayout &l) {
-                        l.info_header_bytes = 108;
-                      }));
-       },
-       Level::fail,
-       {"108-byte info header (the picture will be shifted by 68 bytes)"}},
-      {"a palette before the pixels",
-       [] {
-         return frame(800, 480,
-                      layout_with([](BmpLayout &l) { l.data_offset = 1078; }));
-       },
-       Level::fail,
-       {"pixels at byte 1078, not 54 (the picture will be shifted by 1024 "
-        "bytes)"}},
-      {"32-bit pixels",
-       [] {
-         return frame(800, 480,
-                      layout_with([](BmpLayout &l) { l.bits_per_pixel = 32; }));
-       },
-       Level::fail,
-       {"32 bits per pixel (the picture will be garbled)"}},
-      {"32-bit bit fields with a 124-byte header, as image programs write",
-       [] {
-         return frame(800, 480, layout_with([](BmpLayout &l) {
-                        l.info_header_bytes = 124;
-                        l.bits_per_pixel = 32;
-                        l.compression = 3;
-                      }));
-       },
-       Level::fail,
-       {"124-byte info header (the picture will be shifted by 84 bytes)",
-        "32 bits per pixel (the picture will be garbled)"}},
-      // A palette file is shorter than 24-bit pixels would be, but not cut.
-      {"8 bits with a palette",
-       [] {
-         return frame(800, 480, layout_with([](BmpLayout &l) {
-                        l.bits_per_pixel = 8;
-                        l.data_offset = 1078;
-                      }));
-       },
-       Level::fail,
-       {"pixels at byte 1078, not 54 (the picture will be shifted by 1024 "
-        "bytes)",
-        "8 bits per pixel (the picture will be garbled)"}},
-      {"RLE8",
-       [] {
-         return frame(800, 480,
-                      layout_with([](BmpLayout &l) { l.compression = 1; }));
-       },
-       Level::fail,
-       {"compressed with RLE8 (the picture will be garbled)"}},
-      {"a PNG file",
-       [] {
-         return frame(800, 480, layout_with([](BmpLayout &l) {
-                        l.signature[0] = '\x89';
-                        l.signature[1] = 'P';
-                      }));
-       },
-       Level::fail,
-       {"not a BMP file but a PNG"}},
-      {"no signature",
-       [] {
-         return frame(800, 480,
-                      layout_with([](BmpLayout &l) { l.signature[0] = 'X'; }));
-       },
-       Level::fail,
-       {"not a BMP file (no \"BM\" at its start)"}},
-      {"top-down rows",
-       [] {
-         return frame(800, 480,
-                      layout_with([](BmpLayout &l) { l.top_down = true; }));
-       },
-       Level::fail,
-       {"rows stored top-down, height -480" + refused}},
       {"zero width",
        [] { return byte_formats::bmp_header(0, 480); },
        Level::fail,
@@ -196,23 +173,40 @@ std::vector<HeaderCase> header_cases() {
 
 } // namespace
 
-class FrameHeaders : public testing::TestWithParam<HeaderCase> {};
+namespace {
 
-TEST_P(FrameHeaders, AreJudgedAsThePlayerReadsThem) {
-  const HeaderCase &c = GetParam();
-  const Bytes bytes = c.bytes();
+void expect_judged(const Bytes &bytes, Level level,
+                   const std::vector<std::string> &wanted) {
   const FrameVerdict verdict =
       judge_frame_header(bytes.data(), std::min<std::size_t>(bytes.size(), 54),
                          static_cast<long long>(bytes.size()));
   std::vector<std::string> reasons;
   for (const auto &reason : verdict.reasons)
     reasons.push_back(reason.text);
-  EXPECT_EQ(reasons, c.reasons);
-  EXPECT_EQ(verdict.level(), c.level);
+  EXPECT_EQ(reasons, wanted);
+  EXPECT_EQ(verdict.level(), level);
+}
+
+} // namespace
+
+class FrameHeaders : public testing::TestWithParam<HeaderCase> {};
+
+TEST_P(FrameHeaders, AreJudgedAsThePlayerReadsThem) {
+  expect_judged(GetParam().bytes(), GetParam().level, GetParam().reasons);
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, FrameHeaders,
                          testing::ValuesIn(header_cases()));
+
+class FrameLayouts : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(FrameLayouts, AreJudgedAsThePlayerReadsThem) {
+  expect_judged(frame(800, 480, layout_with(GetParam().change)), Level::fail,
+                GetParam().reasons);
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, FrameLayouts,
+                         testing::ValuesIn(layout_cases()));
 
 TEST(FrameLine, NamesTheFileJoinsItsReasonsAndPicksTheFix) {
   const Bytes bytes = frame(640, 480, layout_with([](BmpLayout &l) {
