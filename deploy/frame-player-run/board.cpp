@@ -190,6 +190,10 @@ bool read_state(const char *name, std::string &content) {
   return bool(in);
 }
 
+bool has_state(const char *name) {
+  return bool(std::ifstream(state_file(name), std::ios::binary));
+}
+
 void write_state(const char *name, const std::string &content) {
   mkdir(state_dir().c_str(), 0755);
   const std::string path = state_file(name);
@@ -217,8 +221,7 @@ void switch_depth(const Devices &devices) {
       close(fd);
     return;
   }
-  std::string kept;
-  if (!read_state("depth", kept)) // else a killed supervisor's switch
+  if (!has_state("depth")) // else a killed supervisor's switch
     write_state("depth",
                 std::string(reinterpret_cast<char *>(&own), sizeof own));
   fb_var_screeninfo wanted = own, now{};
@@ -295,9 +298,8 @@ void restore_console() {
 // shared: a disk mounted there already is moved aside and back on top.
 void share_disk() {
   bool propagates = false, mounted = false;
-  std::string kept;
   disk_mounts(propagates, mounted);
-  if (propagates || read_state("shared-disk", kept))
+  if (propagates || has_state("shared-disk"))
     return;
   const std::string aside = state_file("disk");
   mkdir(frames_disk, 0755);
@@ -322,8 +324,7 @@ void share_disk() {
 }
 
 void restore_disk() {
-  std::string kept;
-  if (!read_state("shared-disk", kept))
+  if (!has_state("shared-disk"))
     return;
   if (unbind_disk_point())
     drop_state("shared-disk");

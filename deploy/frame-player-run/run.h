@@ -31,6 +31,7 @@ std::vector<std::string> account_fields(const char *file,
 // /run/frame-player (/var/run/frame-player on boards without /run)
 std::string state_file(const char *name);
 bool read_state(const char *name, std::string &content);
+bool has_state(const char *name); // whether NAME is kept, empty or not
 void write_state(const char *name, const std::string &content);
 void drop_state(const char *name);
 // Removes the state folder once all is put back (it stays while not empty).
