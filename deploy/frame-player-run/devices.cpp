@@ -57,20 +57,34 @@ std::string named(const std::string &path, const std::string &name) {
   return path + " (\"" + name + "\")";
 }
 
+// Makes PATH the node of CHOSEN (none when null), unless PLACED is its
+// device already, and notes a board node other than number 0 as the
+// player's PLAYER_PATH (BOARD_PATH of its number); false when it was so.
+template <typename Node>
+bool place_chosen(const Node *chosen, dev_t &placed, const std::string &path,
+                  uid_t uid, gid_t gid, mode_t mode, const char *player_path,
+                  std::string (*board_path)(int)) {
+  const dev_t device = chosen ? chosen->device : 0;
+  if (device == placed)
+    return false;
+  placed = device;
+  place_node(path, device, uid, gid, mode);
+  if (chosen && chosen->number != 0)
+    note("the player's " + std::string(player_path) + " is " +
+         named(board_path(chosen->number), chosen->name));
+  return true;
+}
+
 void place_screen(Devices &devices) {
   const auto screens = board_devices::list_screens();
   const board_devices::ScreenNode *screen =
       board_devices::choose_screen(screens);
-  const dev_t device = screen ? screen->device : 0;
-  if (device == devices.screen)
+  if (!place_chosen(screen, devices.screen, screen_node(devices),
+                    devices.owner.uid, devices.owner.screen_group,
+                    devices.owner.screen_mode, lcd_device,
+                    board_devices::screen_path))
     return;
-  devices.screen = device;
   devices.screen_number = screen ? screen->number : -1;
-  place_node(screen_node(devices), device, devices.owner.uid,
-             devices.owner.screen_group, devices.owner.screen_mode);
-  if (screen && screen->number != 0)
-    note("the player's " + std::string(lcd_device) + " is " +
-         named(board_devices::screen_path(screen->number), screen->name));
   if (screen)
     switch_depth(devices);
 }
@@ -83,17 +97,10 @@ void place_touch(Devices &devices) {
                                 return node.device == devices.gone;
                               }),
                inputs.end());
-  const board_devices::InputNode *touch =
-      board_devices::choose_touchscreen(inputs);
-  const dev_t device = touch ? touch->device : 0;
-  if (device == devices.touch)
-    return;
-  devices.touch = device;
-  place_node(touch_node(devices), device, devices.owner.uid,
-             devices.owner.touch_group, devices.owner.touch_mode);
-  if (touch && touch->number != 0)
-    note("the player's " + std::string(touch_device) + " is " +
-         named(board_devices::event_path(touch->number), touch->name));
+  place_chosen(board_devices::choose_touchscreen(inputs), devices.touch,
+               touch_node(devices), devices.owner.uid,
+               devices.owner.touch_group, devices.owner.touch_mode,
+               touch_device, board_devices::event_path);
 }
 
 // The value of KEY in one kernel event, or "".
