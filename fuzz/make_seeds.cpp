@@ -63,7 +63,7 @@ void write_frame_seeds(const std::filesystem::path &dir) {
 }
 
 // Touch streams in this machine's own record layout, as the reader reads.
-Bytes records(std::initializer_list<byte_formats::InputRecord> list) {
+Bytes records(const std::vector<byte_formats::InputRecord> &list) {
   return byte_formats::input_records(sizeof(input_event), list);
 }
 
@@ -78,18 +78,16 @@ Bytes touch_and_release() {
                   {EV_SYN, SYN_REPORT, 0}});
 }
 
+// What the reader ignores, then positions far off the panel, a touch, a
+// value it ignores while touched, and the release.
 Bytes noise() {
-  return records({{EV_KEY, BTN_TOUCH, 2},
-                  {EV_KEY, BTN_LEFT, 1},
-                  {EV_ABS, ABS_PRESSURE, 200},
-                  {EV_ABS, ABS_MT_POSITION_X, 5},
-                  {EV_REL, REL_X, 7},
-                  {EV_MSC, MSC_SCAN, 330},
-                  {EV_ABS, ABS_X, INT_MIN},
-                  {EV_ABS, ABS_Y, INT_MAX},
-                  {EV_KEY, BTN_TOUCH, 1},
-                  {EV_KEY, BTN_TOUCH, -1},
-                  {EV_KEY, BTN_TOUCH, 0}});
+  std::vector<byte_formats::InputRecord> list = byte_formats::ignored_records;
+  list.insert(list.end(), {{EV_ABS, ABS_X, INT_MIN},
+                           {EV_ABS, ABS_Y, INT_MAX},
+                           {EV_KEY, BTN_TOUCH, 1},
+                           {EV_KEY, BTN_TOUCH, -1},
+                           {EV_KEY, BTN_TOUCH, 0}});
+  return records(list);
 }
 
 // Held when the device goes away, half a record still pending.

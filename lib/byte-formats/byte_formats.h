@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <initializer_list>
+#include <linux/input.h>
 #include <vector>
 
 #include "show_bmp.h"
@@ -137,12 +137,22 @@ struct InputRecord {
 // Records of `record_size` bytes one after the other, as a driver delivers
 // a report.
 inline Bytes input_records(std::size_t record_size,
-                           std::initializer_list<InputRecord> records) {
+                           const std::vector<InputRecord> &records) {
   Bytes bytes;
   for (const InputRecord &record : records)
     append_input_record(bytes, record_size, record.type, record.code,
                         record.value);
   return bytes;
 }
+
+// One record of each kind the player's touch reader ignores: BTN_TOUCH
+// values other than 1 and 0, other keys, pressure, multi-touch positions,
+// a report's end, relative motion and scan codes.
+inline const std::vector<InputRecord> ignored_records = {
+    {EV_KEY, BTN_TOUCH, 2},      {EV_KEY, BTN_TOUCH, -1},
+    {EV_KEY, BTN_LEFT, 1},       {EV_KEY, BTN_LEFT, 0},
+    {EV_ABS, ABS_PRESSURE, 200}, {EV_ABS, ABS_MT_POSITION_X, 5},
+    {EV_SYN, SYN_REPORT, 0},     {EV_REL, REL_X, 7},
+    {EV_MSC, MSC_SCAN, 330}};
 
 } // namespace byte_formats
