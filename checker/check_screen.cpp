@@ -357,9 +357,8 @@ std::string player_screen(Findings &out) {
   const board_devices::ScreenNode *chosen = board_devices::choose_screen(screens);
   if (!chosen)
     return lcd_device; // its absence is the next line's
-  return report_player_node(area, lcd_device,
-                            board_devices::screen_path(chosen->number),
-                            chosen->name, out);
+  return report_player_node(
+      area, lcd_device, board_devices::device_path(*chosen), chosen->name, out);
 }
 
 void check_screen(const std::string &path, bool viewed, Findings &out) {

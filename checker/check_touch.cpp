@@ -161,13 +161,12 @@ std::string find_touchscreen(const std::string &skip) {
   auto inputs = board_devices::list_inputs();
   inputs.erase(std::remove_if(inputs.begin(), inputs.end(),
                               [&](const board_devices::InputNode &node) {
-                                return board_devices::event_path(
-                                           node.number) == skip;
+                                return board_devices::device_path(node) == skip;
                               }),
                inputs.end());
   const board_devices::InputNode *found =
       board_devices::choose_touchscreen(inputs);
-  return found ? board_devices::event_path(found->number) + " (\"" +
+  return found ? board_devices::device_path(*found) + " (\"" +
                      printable(found->name) + "\")"
                : "";
 }
@@ -390,8 +389,8 @@ std::string player_touchscreen(Findings &out) {
     return "";
   }
   return report_player_node(area, touch_device,
-                            board_devices::event_path(chosen->number),
-                            chosen->name, out);
+                            board_devices::device_path(*chosen), chosen->name,
+                            out);
 }
 
 void check_touch(const std::string &path, bool wait_for_touch, Findings &out) {

@@ -59,11 +59,10 @@ std::string named(const std::string &path, const std::string &name) {
 
 // Makes PATH the node of CHOSEN (none when null), unless PLACED is its
 // device already, and notes a board node other than number 0 as the
-// player's PLAYER_PATH (BOARD_PATH of its number); false when it was so.
+// player's PLAYER_PATH; false when it was so.
 template <typename Node>
 bool place_chosen(const Node *chosen, dev_t &placed, const std::string &path,
-                  uid_t uid, gid_t gid, mode_t mode, const char *player_path,
-                  std::string (*board_path)(int)) {
+                  uid_t uid, gid_t gid, mode_t mode, const char *player_path) {
   const dev_t device = chosen ? chosen->device : 0;
   if (device == placed)
     return false;
@@ -71,7 +70,7 @@ bool place_chosen(const Node *chosen, dev_t &placed, const std::string &path,
   place_node(path, device, uid, gid, mode);
   if (chosen && chosen->number != 0)
     note("the player's " + std::string(player_path) + " is " +
-         named(board_path(chosen->number), chosen->name));
+         named(board_devices::device_path(*chosen), chosen->name));
   return true;
 }
 
@@ -81,8 +80,7 @@ void place_screen(Devices &devices) {
       board_devices::choose_screen(screens);
   if (!place_chosen(screen, devices.screen, screen_node(devices),
                     devices.owner.uid, devices.owner.screen_group,
-                    devices.owner.screen_mode, lcd_device,
-                    board_devices::screen_path))
+                    devices.owner.screen_mode, lcd_device))
     return;
   devices.screen_number = screen ? screen->number : -1;
   if (screen)
@@ -100,7 +98,7 @@ void place_touch(Devices &devices) {
   place_chosen(board_devices::choose_touchscreen(inputs), devices.touch,
                touch_node(devices), devices.owner.uid,
                devices.owner.touch_group, devices.owner.touch_mode,
-               touch_device, board_devices::event_path);
+               touch_device);
 }
 
 // The value of KEY in one kernel event, or "".

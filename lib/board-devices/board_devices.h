@@ -150,8 +150,9 @@ struct InputNode {
   InputKind kind = InputKind::other;
 };
 
-inline std::string event_path(int number) {
-  return "/dev/input/event" + std::to_string(number);
+// The node's own name in /dev.
+inline std::string device_path(const InputNode &node) {
+  return "/dev/input/event" + std::to_string(node.number);
 }
 
 // What an input node's folder DIR says beyond its number, name and device.
@@ -215,8 +216,8 @@ struct ScreenNode {
   int width = 0, height = 0, bits_per_pixel = 0;
 };
 
-inline std::string screen_path(int number) {
-  return "/dev/fb" + std::to_string(number);
+inline std::string device_path(const ScreenNode &node) {
+  return "/dev/fb" + std::to_string(node.number);
 }
 
 // A framebuffer's size and depth, from its folder DIR.
