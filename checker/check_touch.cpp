@@ -52,22 +52,26 @@ const RecordName record_names[] = {
     {EV_ABS, ABS_MT_PRESSURE, "ABS_MT_PRESSURE"},
 };
 
+// Records of other codes by their type; a key or an axis is told by its
+// code.
+const struct {
+  unsigned type;
+  const char *name;
+} type_names[] = {{EV_SYN, "EV_SYN"},
+                  {EV_KEY, "EV_KEY"},
+                  {EV_REL, "EV_REL"},
+                  {EV_ABS, "EV_ABS"},
+                  {EV_MSC, "EV_MSC"}};
+
 std::string record_name(unsigned type, unsigned code) {
   for (const auto &known : record_names)
     if (known.type == type && known.code == code)
       return known.name;
-  switch (type) {
-  case EV_SYN:
-    return "EV_SYN";
-  case EV_KEY:
-    return "EV_KEY code " + std::to_string(code);
-  case EV_REL:
-    return "EV_REL";
-  case EV_ABS:
-    return "EV_ABS code " + std::to_string(code);
-  case EV_MSC:
-    return "EV_MSC";
-  }
+  for (const auto &named : type_names)
+    if (named.type == type)
+      return type == EV_KEY || type == EV_ABS
+                 ? named.name + (" code " + std::to_string(code))
+                 : named.name;
   return "type " + std::to_string(type);
 }
 
