@@ -265,15 +265,12 @@ Finding judge_not_touchscreen(const std::string &path,
 std::string act_on_record(const input_event &event, TouchWatch &watch) {
   const std::string name = record_name(event.type, event.code);
   const std::string value = name + " " + std::to_string(event.value);
-  if (event.type == EV_ABS && event.code == ABS_X) {
-    watch.last.x = scale_x(event.value);
+  const bool x = event.code == ABS_X;
+  if (event.type == EV_ABS && (x || event.code == ABS_Y)) {
+    int &kept = x ? watch.last.x : watch.last.y;
+    kept = x ? scale_x(event.value) : scale_y(event.value);
     ++watch.acted;
-    return value + ": x = " + std::to_string(watch.last.x);
-  }
-  if (event.type == EV_ABS && event.code == ABS_Y) {
-    watch.last.y = scale_y(event.value);
-    ++watch.acted;
-    return value + ": y = " + std::to_string(watch.last.y);
+    return value + (x ? ": x = " : ": y = ") + std::to_string(kept);
   }
   const bool touch_key = event.type == EV_KEY && event.code == BTN_TOUCH;
   if (touch_key &&
