@@ -147,12 +147,14 @@ inline Bytes input_records(std::size_t record_size,
 
 // One record of each kind the player's touch reader ignores: BTN_TOUCH
 // values other than 1 and 0, other keys, pressure, multi-touch positions,
-// a report's end, relative motion and scan codes.
+// a report's end, relative motion, scan codes, any other key or axis, and
+// any other type.
 inline const std::vector<InputRecord> ignored_records = {
     {EV_KEY, BTN_TOUCH, 2},      {EV_KEY, BTN_TOUCH, -1},
     {EV_KEY, BTN_LEFT, 1},       {EV_KEY, BTN_LEFT, 0},
     {EV_ABS, ABS_PRESSURE, 200}, {EV_ABS, ABS_MT_POSITION_X, 5},
     {EV_SYN, SYN_REPORT, 0},     {EV_REL, REL_X, 7},
-    {EV_MSC, MSC_SCAN, 330}};
+    {EV_MSC, MSC_SCAN, 330},     {EV_KEY, KEY_A, 1},
+    {EV_ABS, ABS_RX, 9},         {EV_FF, 0, 1}};
 
 } // namespace byte_formats
