@@ -85,20 +85,20 @@ std::vector<long> numbers(const std::string &rest, std::size_t count) {
 
 struct LineName {
   const char *name;
-  const char *text; // the player's format, or its whole line
-  bool reason;      // on standard error as "TEXT: REASON"
+  const char *text;    // the player's format, or its whole line
+  bool reason = false; // on standard error as "TEXT: REASON"
 };
 
 const LineName line_names[] = {
-    {"position", position_line_format, false},
-    {"size", size_line_format, false},
-    {"drawn", pixels_read_format, false},
-    {"open-failed", open_failed_line, false},
-    {"read-failed", read_failed_line, false},
-    {"bad-size", bad_size_line, false},
+    {"position", position_line_format},
+    {"size", size_line_format},
+    {"drawn", pixels_read_format},
+    {"open-failed", open_failed_line},
+    {"read-failed", read_failed_line},
+    {"bad-size", bad_size_line},
     {"touch-missing", open_error_text, true},
     {"touch-lost", read_error_text, true},
-    {"touch-back", touch_back_line, false},
+    {"touch-back", touch_back_line},
 };
 
 // How every line printed from `format` begins, whatever its values.
