@@ -16,20 +16,21 @@ namespace frame_check {
 namespace {
 
 constexpr char area[] = "player";
-constexpr char init_script[] = "/etc/init.d/S99frame-player";
 constexpr char init_script_name[] = "S99frame-player";
+const std::string init_script = std::string("/etc/init.d/") + init_script_name;
 constexpr char supervisor_name[] = "frame-player-run ";
 constexpr char unit_name[] = "frame-player.service";
-const char *const unit_paths[] = {"/etc/systemd/system/frame-player.service",
-                                  "/lib/systemd/system/frame-player.service"};
+const std::string unit_paths[] = {
+    std::string("/etc/systemd/system/") + unit_name,
+    std::string("/lib/systemd/system/") + unit_name};
 constexpr char log_path[] = "/var/log/frame-player.log";
 constexpr std::size_t log_tail_bytes = 4096; // the log may hold a megabyte
 constexpr std::size_t log_lines_shown = 5;
 constexpr int ancestors_followed = 8;
 
-bool exists(const char *path) {
+bool exists(const std::string &path) {
   struct stat info;
-  return stat(path, &info) == 0;
+  return stat(path.c_str(), &info) == 0;
 }
 
 std::vector<Ancestor> ancestors_of(pid_t pid) {
@@ -201,11 +202,11 @@ Finding judge_players(bool listed, const std::vector<RunningPlayer> &players,
     return {Level::fail, area,
             std::to_string(players.size()) + " copies of " + player +
                 " are running (pids " + pids + "): they draw over each other",
-            "stop all but one (e.g. " + std::string(init_script) + " restart)"};
+            "stop all but one (e.g. " + init_script + " restart)"};
   }
   if (init_script_installed)
     return {Level::warn, area, player + " is not running",
-            "start it: " + std::string(init_script) + " start"};
+            "start it: " + init_script + " start"};
   if (systemd_unit)
     return {Level::warn, area, player + " is not running",
             "start it: systemctl start frame-player"};
@@ -234,7 +235,7 @@ std::vector<std::string> last_lines(const std::string &text,
 }
 
 void report_log_tail(const std::string &path, Findings &out) {
-  if (!exists(path.c_str()))
+  if (!exists(path))
     return;
   std::string text;
   if (!read_log_tail(path, text)) {
