@@ -8,6 +8,10 @@
 #                              package beside this folder is found alone)
 #   sh install.sh --uninstall  stop the player and remove what was installed
 #   sh install.sh --check      wait for the player to start and check the board
+#   sh install.sh --root DIR   install into the root file system of a BusyBox
+#                              board at DIR (an SD card on a PC, an image
+#                              being built): it starts at the board's next
+#                              boot; the programs must suit its processor
 #   sh install.sh --can-run ARCH  whether this board runs the ARCH programs
 #                              (armhf, arm64, amd64): silent, or its one line
 #   sh install.sh --probe      what this board is, as key=value lines: machine,
@@ -32,23 +36,15 @@ me=install.sh
 here=$(cd "$(dirname "$0")" && pwd)
 # The line that makes BusyBox mdev mount USB disks with the disk helper.
 udisk_rule='-sd[a-z][0-9]* 0:0 660 */usr/sbin/frame-player-udisk'
-# What each kind of board gets: SOURCE (in this folder) DEST MODE (MODE
-# settings: the owner's file, put there only when there is none). The disk
-# helper goes only where nothing else mounts USB disks; on systemd it
-# comes with the udev rule that runs it.
-program_files='
-bin/frame-player /usr/bin/frame-player 755
-bin/frame-player-check /usr/bin/frame-player-check 755
-sbin/frame-player-run /usr/sbin/frame-player-run 755
-sbin/frame-player-udisk /usr/sbin/frame-player-udisk 755'
-rcS_files="$program_files
-init/S99frame-player /etc/init.d/S99frame-player 755
-init/frame-player.default /etc/default/frame-player settings"
-systemd_files="$program_files
-init/frame-player.service /etc/systemd/system/frame-player.service 644
-init/frame-player-devices.service /etc/systemd/system/frame-player-devices.service 644
-init/frame-player-udisk@.service /etc/systemd/system/frame-player-udisk@.service 644
-init/90-frame-player-udisk.rules /etc/udev/rules.d/90-frame-player-udisk.rules 644"
+# What each kind of board gets is what `cmake --install` staged in files/
+# for the components of its init system (packaging/board/make-bundle).
+# The disk helper goes only where nothing else mounts USB disks; on
+# systemd it comes with the udev rule that runs it. Files in /etc/default
+# are the owner's settings, put there only when there are none.
+disk_helper_path=/usr/sbin/frame-player-udisk
+# The paths the install put on the board, for --uninstall: its files, and
+# the folders it made (ending in /).
+installed_list=/var/lib/frame-player/installed
 # The player's own user on a BusyBox board (systemd makes one for the unit).
 # Its comment field says that the install made it, so that --uninstall
 # takes away only a user the board did not have.
@@ -62,6 +58,7 @@ rcS_leftovers='/etc/init.d/off.S99frame-player
 
 work=
 news=
+root= # --root: the board's root file system, seen from here
 disk_helper=
 say() { echo "$me: $*"; }
 
@@ -120,9 +117,9 @@ board_build() {
 }
 
 init_system() {
-  if [ -d /run/systemd/system ]; then
+  if [ -z "$root" ] && [ -d /run/systemd/system ]; then
     echo systemd
-  elif grep -qs 'init\.d/S??\*' /etc/init.d/rcS; then
+  elif grep -qs 'init\.d/S??\*' "$root/etc/init.d/rcS"; then
     echo rcS
   else
     echo unknown
@@ -131,13 +128,19 @@ init_system() {
 
 board_kind() {
   kind=$(init_system)
+  [ "$kind" != unknown ] || [ -z "$root" ] ||
+    fail "$root has no BusyBox rcS that runs /etc/init.d/S??*, which --root needs; nothing was changed"
   [ "$kind" != unknown ] ||
     fail "this board starts neither systemd nor the /etc/init.d/S??* scripts of a BusyBox rcS: install by hand (docs/board.md)"
 }
 
 # Who mounts USB disks here: udev, mdev (following hotplug or not), none.
 disk_manager() {
-  if [ -d /run/udev ] || pidof udevd systemd-udevd >/dev/null 2>&1; then
+  if [ -n "$root" ]; then
+    if [ -e "$root/sbin/udevd" ]; then echo udev
+    elif [ -e "$root/etc/mdev.conf" ] || [ -e "$root/bin/busybox" ]; then echo mdev
+    else echo none; fi
+  elif [ -d /run/udev ] || pidof udevd systemd-udevd >/dev/null 2>&1; then
     echo udev
   elif [ -e /etc/mdev.conf ] || command -v mdev >/dev/null 2>&1; then
     if pidof mdev >/dev/null 2>&1 || grep -qs mdev /proc/sys/kernel/hotplug; then
@@ -150,11 +153,27 @@ disk_manager() {
   fi
 }
 
-kind_files() {
+components() {
   case $kind in
-  rcS) echo "$rcS_files" ;;
-  systemd) echo "$systemd_files" ;;
+  rcS) echo frame-player busybox-init ;;
+  systemd) echo frame-player systemd ;;
   esac
+}
+
+check_bundle() {
+  for component in $(components); do
+    [ -d "$here/files/$component" ] ||
+      fail "no files/$component beside $me: unpack the whole board tarball"
+  done
+}
+
+# SOURCE (in this folder) DEST lines, one for each file this board gets.
+kind_files() {
+  for component in $(components); do
+    (cd "$here/files/$component" && find . -type f) | sort | while read -r path; do
+      echo "files/$component/${path#./} ${path#.}"
+    done
+  done
 }
 
 # ---- mdev.conf
@@ -214,7 +233,7 @@ mdev_conf() { # IN OUT with|without
 }
 
 current_mdev_conf() { # OUT
-  if [ -e /etc/mdev.conf ]; then cp /etc/mdev.conf "$1"; else : >"$1"; fi
+  if [ -e "$root/etc/mdev.conf" ]; then cp "$root/etc/mdev.conf" "$1"; else : >"$1"; fi
 }
 
 # ---- the plan: SOURCE DEST MODE lines in $work/plan (MODE keep: the
@@ -243,7 +262,7 @@ plan_disk_helper() {
   fi
   disk_helper=yes
   mdev_conf "$work/mdev.conf" "$work/mdev.conf.new" with
-  plan_file "$work/mdev.conf.new" /etc/mdev.conf keep
+  plan_file "$work/mdev.conf.new" "$root/etc/mdev.conf" keep
 }
 
 # ---- the player's user, written into the account files themselves, as
@@ -254,24 +273,24 @@ account_files='/etc/passwd /etc/group /etc/shadow'
 # The first id from 100 up that neither users nor groups have.
 free_id() {
   id=100
-  while cut -d: -f3 /etc/passwd /etc/group 2>/dev/null | grep -qx "$id"; do
+  while cut -d: -f3 "$root/etc/passwd" "$root/etc/group" 2>/dev/null | grep -qx "$id"; do
     id=$((id + 1))
   done
   echo "$id"
 }
 
 plan_user() {
-  grep -q "^$player_user:" /etc/passwd 2>/dev/null && return
+  grep -q "^$player_user:" "$root/etc/passwd" 2>/dev/null && return
   id=$(free_id)
   for file in $account_files; do
-    [ -e "$file" ] || [ "$file" != /etc/shadow ] || continue
-    cp "$file" "$work/${file##*/}" 2>/dev/null || : >"$work/${file##*/}"
+    [ -e "$root$file" ] || [ "$file" != /etc/shadow ] || continue
+    cp "$root$file" "$work/${file##*/}" 2>/dev/null || : >"$work/${file##*/}"
     case $file in
     /etc/passwd) echo "$player_user:x:$id:$id:$made_user_comment:/nonexistent:/bin/false" ;;
     /etc/group) echo "$player_user:x:$id:" ;;
     /etc/shadow) echo "$player_user:!:1::::::" ;;
     esac >>"$work/${file##*/}"
-    plan_file "$work/${file##*/}" "$file" keep
+    plan_file "$work/${file##*/}" "$root$file" keep
   done
 }
 
@@ -286,19 +305,32 @@ plan_user_removal() {
   done
 }
 
+# The folders above PATH that are not there yet.
+new_folders() { # PATH
+  folder=${1%/*}
+  while [ -n "$folder" ] && [ ! -d "$root$folder" ]; do
+    echo "$folder/"
+    folder=${folder%/*}
+  done
+}
+
 plan_install() {
+  check_bundle
   [ "$kind" != rcS ] || plan_disk_helper
   [ "$kind" != rcS ] || plan_user
-  kind_files | while read -r source dest mode; do
-    [ -n "$source" ] || continue
-    [ "$kind:$dest:$disk_helper" != rcS:/usr/sbin/frame-player-udisk: ] || continue
-    [ -e "$here/$source" ] || fail "no $source beside $me: unpack the whole board tarball"
-    if [ "$mode" = settings ]; then
-      [ ! -e "$dest" ] || continue
-      mode=644
-    fi
-    plan_file "$here/$source" "$dest" "$mode"
-  done || exit 1
+  grep -s '/$' "$root$installed_list" >"$work/installed"
+  new_folders "$installed_list" >>"$work/installed"
+  kind_files | while read -r source dest; do
+    [ "$kind:$dest:$disk_helper" != "rcS:$disk_helper_path:" ] || continue
+    echo "$dest" >>"$work/installed"
+    new_folders "$dest" >>"$work/installed"
+    case $dest in /etc/default/*) [ ! -e "$root$dest" ] || continue ;; esac
+    mode=644
+    [ ! -x "$here/$source" ] || mode=755
+    plan_file "$here/$source" "$root$dest" "$mode"
+  done
+  sort -u -o "$work/installed" "$work/installed"
+  plan_file "$work/installed" "$root$installed_list" 644
 }
 
 # ---- what differs
@@ -438,12 +470,13 @@ find_package() { # [FILE]
   fail "this board has dpkg and systemd, so it takes the release's frame-player_VERSION_$arch.deb: put it beside $me or name it (sh $me FILE.deb); nothing was changed"
 }
 
-# The files of an earlier tarball install that the package's would not
-# replace.
+# The units and udev rules in /etc that shadow the package's own: an
+# earlier tarball install's, or the owner's copies.
 tarball_shadows() {
-  echo "$systemd_files" | while read -r _ dest _; do
-    case $dest in /etc/*) [ ! -e "$dest" ] || echo "$dest" ;; esac
-  done
+  dpkg-deb -c "$deb" | sed -n \
+    -e 's|.* \./\(usr/\)\{0,1\}lib/systemd/system/\([^/][^/]*\)$|/etc/systemd/system/\2|p' \
+    -e 's|.* \./\(usr/\)\{0,1\}lib/udev/rules\.d/\([^/][^/]*\)$|/etc/udev/rules.d/\2|p' |
+    while read -r path; do [ ! -e "$path" ] || echo "$path"; done
 }
 
 install_package() { # [FILE]
@@ -459,6 +492,8 @@ install_package() { # [FILE]
         say "removing $path: the package brings its own"
         rm -f "$path"
       done
+      # The package owns the rest from now on.
+      rm -f "$installed_list"
       systemctl daemon-reload
     fi
     dpkg -i "$deb" >"$work/dpkg" 2>&1 || fail "dpkg -i failed: $(tail -n 1 "$work/dpkg")"
@@ -482,7 +517,7 @@ install() { # [FILE.deb]
     install_package "$1"
     return
   fi
-  check_machine
+  [ -n "$root" ] || check_machine
   plan_install
   changed=$(changed_files)
   if [ -z "$changed" ]; then
@@ -492,12 +527,16 @@ install() { # [FILE.deb]
 $changed
 EOF
     # The running player stops as the init script that started it says.
-    case $kind:$changed in *"/etc/init.d/S99frame-player "*)
+    case $root:$kind:$changed in :*"/etc/init.d/S99frame-player "*)
       [ ! -x /etc/init.d/S99frame-player ] || /etc/init.d/S99frame-player stop >/dev/null ;;
     esac
     into_place
     echo "$changed" | while read -r source dest mode; do say "installed $dest"; done
     say changed
+  fi
+  if [ -n "$root" ]; then
+    say "it starts at the board's next boot"
+    return 0
   fi
   start "$(echo "$changed" | sed 's/.*/ & /')"
   check
@@ -554,12 +593,15 @@ stop_player() {
   esac
 }
 
-# The paths an install puts here that are here now.
+# The paths an install put here that are here now: those it listed, and
+# this folder's, for an install that kept no list.
 present_files() {
   {
-    kind_files | while read -r _ dest _; do echo "$dest"; done
+    grep -sv '/$' "$installed_list"
+    [ ! -d "$here/files" ] || kind_files | cut -d ' ' -f 2
+    echo "$installed_list"
     [ "$kind" != rcS ] || echo "$rcS_leftovers"
-  } | while read -r path; do
+  } | sort -u | while read -r path; do
     [ -z "$path" ] || [ ! -e "$path" ] || echo "$path"
   done
 }
@@ -589,6 +631,8 @@ uninstall() {
   fi
   present=$(present_files)
   present="$present $(plan_mdev_removal)"
+  # Deepest first.
+  folders=$(grep -s '/$' "$installed_list" | sort -r)
   [ "$kind" != rcS ] || plan_user_removal
   if [ -z "$(echo "$present" | tr -d ' \n')" ] && [ ! -s "$work/plan" ]; then
     say "nothing of the player is here"
@@ -603,13 +647,11 @@ uninstall() {
   for path in $present; do
     say "removing $path"
     # The disk that the helper mounted is let go with it.
-    if [ "$path" = /usr/sbin/frame-player-udisk ] && grep -qs " /mnt/udisk " /proc/mounts; then
+    if [ "$path" = "$disk_helper_path" ] && grep -qs " /mnt/udisk " /proc/mounts; then
       umount -l /mnt/udisk
     fi
     rm -f "$path"
   done
-  # The settings' folder, which the install may have made, once empty.
-  [ "$kind" != rcS ] || rmdir /etc/default 2>/dev/null
   if [ "$kind" = systemd ]; then
     systemctl daemon-reload
     udevadm control --reload 2>/dev/null
@@ -618,6 +660,8 @@ uninstall() {
   made=/var/lib/frame-player/made-mount-point
   [ ! -f "$made" ] || rmdir "$(cat "$made")" 2>/dev/null
   rm -rf /var/lib/frame-player
+  # The folders the install made, once empty.
+  for folder in $folders; do rmdir "$folder" 2>/dev/null; done
   sync
   say changed
   return 0
@@ -631,6 +675,11 @@ if [ "${1:-}" = --probe ]; then
   probe
   exit 0
 fi
+if [ "${1:-}" = --root ] && [ $# = 2 ]; then
+  root=$(cd "$2" 2>/dev/null && pwd) || fail "no folder $2"
+  root=${root%/}
+  shift 2
+fi
 check_root
 work=$(mktemp -d /tmp/frame-player-install.XXXXXX) || fail "cannot make a folder in /tmp"
 : >"$work/plan"
@@ -643,7 +692,7 @@ case ${1:-} in
   check
   ;;
 *)
-  echo "usage: sh $0 [FILE.deb|--uninstall|--check|--can-run ARCH|--probe]" >&2
+  echo "usage: sh $0 [FILE.deb|--uninstall|--check|--root DIR|--can-run ARCH|--probe]" >&2
   exit 2
   ;;
 esac
