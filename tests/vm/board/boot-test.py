@@ -3,9 +3,11 @@
 player installed as the board guide says, the frames on a USB disk) and
 runs a boot scenario on it; tests/vm/README.md describes the boards.
 
-usage: boot-test.py ARCH SCENARIO --frame-gen PATH
+usage: boot-test.py ARCH SCENARIO[+SCENARIO...] --frame-gen PATH
   ARCH      armhf or x86_64
-  SCENARIO  a file tests/vm/board/scenarios/SCENARIO.boot
+  SCENARIO  a file tests/vm/board/scenarios/SCENARIO.boot; several run
+            in turn, each later one on the board the last left where its
+            boot step names the same board (its disk is swapped if need be)
 Exits 0 when every step holds, 1 on a failed step, 77 when QEMU is missing.
 
 A scenario is a touch script (tests/README.md, "Touch scripts"); the
@@ -269,7 +271,7 @@ class Guest(vm.Guest):
 
 
 class Scenario:
-    def __init__(self, arch, path, frame_gen, workdir):
+    def __init__(self, arch, paths, frame_gen, workdir):
         self.arch = arch
         self.frame_gen = frame_gen
         self.workdir = workdir
@@ -277,25 +279,31 @@ class Scenario:
         self.boots, self.earlier = 1, 0.0  # boots so far, and their time
         self.installs = []  # the output of each install-board run
         self.snapshots = {}
-        self.steps = []
-        with open(path, encoding="utf-8") as f:
-            for number, line in enumerate(f, 1):
-                line = line.strip()
-                if line and not line.startswith("#"):
-                    word, _, rest = line.partition(" ")
-                    self.steps.append((number, word, rest.strip()))
+        self.steps = []  # (file, line number, step, its words)
+        for path in paths:
+            with open(path, encoding="utf-8") as f:
+                for number, line in enumerate(f, 1):
+                    line = line.strip()
+                    if line and not line.startswith("#"):
+                        word, _, rest = line.partition(" ")
+                        self.steps.append((os.path.basename(path), number,
+                                           word, rest.strip()))
+        self.first_step = False
 
     def run(self):
-        for number, word, rest in self.steps:
+        file = None
+        for name, number, word, rest in self.steps:
+            where = "%s:%d" % (name, number)
+            self.first_step, file = name != file, name
             step = getattr(self, "step_" + word.replace("-", "_"), None)
-            check(step is not None, "line %d: unknown step %s" % (number, word))
-            check(word == "boot" or self.guest is not None,
-                  "line %d: the first step must be boot" % number)
+            check(step is not None, "%s: unknown step %s" % (where, word))
+            check(word == "boot" or not self.first_step,
+                  "%s: the first step must be boot" % where)
             try:
                 step(rest)
             except (CheckFailed, LookupError, ValueError) as failure:
-                raise CheckFailed("line %d: %s %s: %s"
-                                  % (number, word, rest, failure))
+                raise CheckFailed("%s: %s %s: %s"
+                                  % (where, word, rest, failure))
 
     # ---- booting and the disk
 
@@ -311,6 +319,10 @@ class Scenario:
             disk = words.pop(0)
         # The journal keeps lines without their trailing blanks.
         self.stripped = init.startswith("systemd")
+        if (self.guest and self.first_step
+                and (init, words) == (self.boot_args[0], self.boot_args[4])):
+            self.go_on(disk)
+            return
         # A later boot step is the board switched off and on again, with
         # another kernel command line.
         if self.guest:
@@ -320,6 +332,17 @@ class Scenario:
         self.boot_args = (init, self.workdir, self.frame_gen, disk, words)
         self.guest = Guest(self.arch, *self.boot_args, boot=self.boots)
         self.guest.wait_for_shell()
+
+    def go_on(self, disk):
+        """A later scenario on the board as the last one left it, with
+        the disk it names plugged in instead."""
+        if disk != self.boot_args[3]:
+            if self.boot_args[3] != "none":
+                self.step_pull("")
+                self.guest.shell("while [ -e /dev/sda ]; do sleep 0.2; done")
+            if disk != "none":
+                self.step_plug(disk)
+        self.boot_args = self.boot_args[:3] + (disk,) + self.boot_args[4:]
 
     def step_reboot(self, rest):
         """The board's own reboot; QEMU (-no-reboot) ends when the board
@@ -653,8 +676,9 @@ def main():
     if vm.qemu_missing(args.arch):
         return vm.SKIP
     workdir = vm.fresh_run_dir("boot-%s-%s" % (args.scenario, args.arch))
-    scenario = Scenario(args.arch, os.path.join(
-        HERE, "scenarios", args.scenario + ".boot"), args.frame_gen, workdir)
+    scenario = Scenario(args.arch, [
+        os.path.join(HERE, "scenarios", name + ".boot")
+        for name in args.scenario.split("+")], args.frame_gen, workdir)
     try:
         scenario.run()
         summary, ok = "passed", True

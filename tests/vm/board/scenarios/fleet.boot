@@ -11,11 +11,14 @@ expect-recap failed=0 unreachable=0
 expect-installed "frame-player-check: 0 FAIL"
 expect-open /dev/input/event0
 expect-frame none
-down 512 300
-expect-line position 400 240
+# Elsewhere than the install scenarios' touches, which run before it on
+# the same boot: the kernel passes on only the coordinates that change,
+# and a player started since has not seen the old ones.
+down 256 150
+expect-line position 200 120
 expect-line drawn 1152000
 up
-expect-line position 400 240
+expect-line position 200 120
 
 root-snapshot installed
 playbook
