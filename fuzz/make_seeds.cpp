@@ -63,7 +63,7 @@ void write_frame_seeds(const std::filesystem::path &dir) {
 }
 
 // Touch streams in this machine's own record layout, as the reader reads.
-Bytes records(const std::vector<byte_formats::InputRecord> &list) {
+Bytes records(std::initializer_list<byte_formats::InputRecord> list) {
   return byte_formats::input_records(sizeof(input_event), list);
 }
 
@@ -81,13 +81,14 @@ Bytes touch_and_release() {
 // What the reader ignores, then positions far off the panel, a touch, a
 // value it ignores while touched, and the release.
 Bytes noise() {
-  std::vector<byte_formats::InputRecord> list = byte_formats::ignored_records;
-  list.insert(list.end(), {{EV_ABS, ABS_X, INT_MIN},
-                           {EV_ABS, ABS_Y, INT_MAX},
-                           {EV_KEY, BTN_TOUCH, 1},
-                           {EV_KEY, BTN_TOUCH, -1},
-                           {EV_KEY, BTN_TOUCH, 0}});
-  return records(list);
+  Bytes s = records(byte_formats::ignored_records);
+  const Bytes rest = records({{EV_ABS, ABS_X, INT_MIN},
+                              {EV_ABS, ABS_Y, INT_MAX},
+                              {EV_KEY, BTN_TOUCH, 1},
+                              {EV_KEY, BTN_TOUCH, -1},
+                              {EV_KEY, BTN_TOUCH, 0}});
+  s.insert(s.end(), rest.begin(), rest.end());
+  return s;
 }
 
 // Held when the device goes away, half a record still pending.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <linux/input.h>
 #include <vector>
 
@@ -137,7 +138,7 @@ struct InputRecord {
 // Records of `record_size` bytes one after the other, as a driver delivers
 // a report.
 inline Bytes input_records(std::size_t record_size,
-                           const std::vector<InputRecord> &records) {
+                           std::initializer_list<InputRecord> records) {
   Bytes bytes;
   for (const InputRecord &record : records)
     append_input_record(bytes, record_size, record.type, record.code,
@@ -149,7 +150,7 @@ inline Bytes input_records(std::size_t record_size,
 // values other than 1 and 0, other keys, pressure, multi-touch positions,
 // a report's end, relative motion, scan codes, any other key or axis, and
 // any other type.
-inline const std::vector<InputRecord> ignored_records = {
+constexpr std::initializer_list<InputRecord> ignored_records = {
     {EV_KEY, BTN_TOUCH, 2},      {EV_KEY, BTN_TOUCH, -1},
     {EV_KEY, BTN_LEFT, 1},       {EV_KEY, BTN_LEFT, 0},
     {EV_ABS, ABS_PRESSURE, 200}, {EV_ABS, ABS_MT_POSITION_X, 5},

@@ -12,7 +12,7 @@ using player_lines::position_line;
 namespace {
 
 // Feeds events to the handler and returns what it printed.
-std::string handle_all(const std::vector<byte_formats::InputRecord> &events,
+std::string handle_all(std::initializer_list<byte_formats::InputRecord> events,
                        TouchPosition &last) {
   return printed_by([&] {
     for (const auto &e : events) {
