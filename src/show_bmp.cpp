@@ -1,6 +1,7 @@
 #include "show_bmp.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -27,8 +28,6 @@
 #include <sys/auxv.h>
 #define FRAME_PLAYER_NEON_TARGET __attribute__((target("fpu=neon")))
 #endif
-
-#include "byte_io.h"
 
 int fd_lcd = -1;
 std::uint32_t *mmap_lcd = nullptr;
@@ -84,9 +83,34 @@ void keep_pixel_buffer(PageMatchedBuffer buffer, std::size_t pixel_bytes) {
   kept_pixel_bytes = pixel_bytes;
 }
 
+// Reads until `size` bytes, the end of the file or an error (-1): a disk
+// pulled out mid-read gives part of the data before the error, which must
+// not pass for a file cut short.
+ssize_t read_up_to(int fd, unsigned char *buffer, std::size_t size) {
+  std::size_t total = 0;
+  while (total < size) {
+    const ssize_t got = read(fd, buffer + total, size - total);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      return -1;
+    if (got == 0)
+      break;
+    total += static_cast<std::size_t>(got);
+  }
+  return static_cast<ssize_t>(total);
+}
+
 // Only a whole header counts.
 bool read_full(int fd, unsigned char *buffer, std::size_t size) {
-  return byte_io::read_all(fd, buffer, size) == static_cast<ssize_t>(size);
+  return read_up_to(fd, buffer, size) == static_cast<ssize_t>(size);
+}
+
+std::int32_t little_endian_i32(const unsigned char *bytes) {
+  const std::uint32_t value =
+      std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
+      std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+  return static_cast<std::int32_t>(value);
 }
 
 std::uint32_t load_u32(const unsigned char *bytes) {
@@ -262,8 +286,8 @@ int show_open_file(int fd, int x, int y) {
     std::puts(read_failed_line);
     return -1;
   }
-  const int width = byte_io::le32_signed(info_header + info_width_at);
-  const int height = byte_io::le32_signed(info_header + info_height_at);
+  const int width = little_endian_i32(info_header + info_width_at);
+  const int height = little_endian_i32(info_header + info_height_at);
   std::printf(size_line_format, width, height);
 
   const std::int64_t size = pixel_data_size(width, height);
@@ -279,8 +303,7 @@ int show_open_file(int fd, int x, int y) {
   }
 
   unsigned char *const data = buffer.get() + pixel_data_offset;
-  const ssize_t got =
-      byte_io::read_all(fd, data, static_cast<std::size_t>(held));
+  const ssize_t got = read_up_to(fd, data, static_cast<std::size_t>(held));
   if (got == -1) {
     std::puts(read_failed_line);
     return -1;

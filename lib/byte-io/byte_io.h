@@ -1,7 +1,7 @@
-// Byte helpers for the player's frame reader and the programs around it
-// (the board check, the emulated board, the test tools): little-endian
-// fields of a buffer, and reads and writes carried on across signals and
-// short transfers.
+// Byte helpers for the programs around the player (the board check, the
+// emulated board, the test tools): little-endian fields of a buffer, and
+// reads and writes carried on across signals and short transfers. The
+// player keeps its own (src/).
 #pragma once
 
 #include <cerrno>
@@ -49,16 +49,6 @@ ssize_t transfer_all(std::size_t size, const Transfer &transfer) {
     done += static_cast<std::size_t>(moved);
   }
   return static_cast<ssize_t>(done);
-}
-
-// Up to `size` bytes: fewer where the file ends, -1 on a failure, also
-// one after part of them (a disk pulled out mid-read must not pass for a
-// file cut short).
-inline ssize_t read_all(int fd, void *data, std::size_t size) {
-  auto *bytes = static_cast<unsigned char *>(data);
-  return transfer_all(size, [&](std::size_t done) {
-    return read(fd, bytes + done, size - done);
-  });
 }
 
 // Whether all `size` bytes were written.
