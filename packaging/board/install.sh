@@ -34,14 +34,14 @@ PATH=$PATH:/usr/sbin:/sbin:/usr/bin:/bin
 umask 022
 me=install.sh
 here=$(cd "$(dirname "$0")" && pwd)
-# The line that makes BusyBox mdev mount USB disks with the disk helper.
-udisk_rule='-sd[a-z][0-9]* 0:0 660 */usr/sbin/frame-player-udisk'
 # What each kind of board gets is what `cmake --install` staged in files/
 # for the components of its init system (packaging/board/make-bundle).
 # The disk helper goes only where nothing else mounts USB disks; on
 # systemd it comes with the udev rule that runs it. Files in /etc/default
 # are the owner's settings, put there only when there are none.
 disk_helper_path=/usr/sbin/frame-player-udisk
+# The line that makes BusyBox mdev mount USB disks with the disk helper.
+udisk_rule="-sd[a-z][0-9]* 0:0 660 *$disk_helper_path"
 # The paths the install put on the board, for --uninstall: its files, and
 # the folders it made (ending in /).
 installed_list=/var/lib/frame-player/installed
