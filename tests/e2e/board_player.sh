@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A board build's player on the emulated board, run through QEMU user mode
-# by the native build's rig. Only Frame1.bmp is offered, so the screen can
-# show nothing but the first frame a touch draws.
+# by the native build's rig and the step interpreter. Only Frame1.bmp is
+# offered, so the screen can show nothing but the first frame a touch
+# draws.
 # usage: board_player.sh HOST-BUILD PLAYER 'EMULATOR ARGS' EVENT-SIZE OUT-DIR
 set -euo pipefail
 host=$1 player=$2 emulator=$3 event_size=$4 out=$5
@@ -15,6 +16,6 @@ fi
 rm -rf "$out"
 mkdir -p "$out/frames"
 cp "$frame" "$out/frames/"
-exec "$rig" --player "$player" --emulator "$emulator" \
+exec "$(dirname "$0")/../steps/rig.py" --rig "$rig" --player "$player" --emulator "$emulator" \
   --input-event-size "$event_size" --frames "$out/frames" --out "$out/rig" \
   --quiet --script "$(dirname "$0")/board_player.rig"

@@ -50,7 +50,7 @@ frame-player-check: 5 FAIL, 0 warn, 0 ok
 END
 
 # The whole check on the emulated board names the same frames alike.
-"$rig" --player "$checker" --frames "$faulty" --out "$out/board" --quiet \
+board --player "$checker" --frames "$faulty" --out "$out/board" --quiet \
   'expect-exit 1'
 sed -n 's/^ *[0-9.]* out \(FAIL frames: Frame.*\)$/\1/p' \
   "$out/board/player.log" >"$out/board-frames.txt"

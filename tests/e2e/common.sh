@@ -1,10 +1,16 @@
-# Sourced by the shell checks: their arguments, and how they skip or fail.
+# Sourced by the shell checks: their arguments, how they run steps on the
+# emulated board, and how they skip or fail.
 # usage: CHECK.sh RIG PLAYER FRAME-GEN FRAMES-DIR OUT-DIR [CHECKER]
 set -euo pipefail
 rig=$1 player=$2 frame_gen=$3 frames=$4 out=$5 checker=${6:-}
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 rm -rf "$out"
 mkdir -p "$out"
+
+# The step interpreter on the rig: rig.py's options and steps.
+board() {
+  "$repo/tests/steps/rig.py" --rig "$rig" "$@"
+}
 
 skip() {
   echo "skipped: $*"

@@ -6,11 +6,11 @@ source "$(dirname "$0")/common.sh"
 
 unshare -m --propagation private true 2>/dev/null ||
   skip "needs root for an outer mount namespace"
-export rig player frames out
+export rig player frames out repo
 unshare -m --propagation private bash -euc '
   mount -t tmpfs outer-mnt /mnt
   ls -A /dev >"$out/dev-before"
-  "$rig" --player "$player" --frames "$frames" --out "$out" --quiet \
+  "$repo/tests/steps/rig.py" --rig "$rig" --player "$player" --frames "$frames" --out "$out" --quiet \
     "down 512 300" "wait-count drawn 10" up "settle 500" \
     "expect-frame last-drawn"
   ls -A /dev >"$out/dev-after"

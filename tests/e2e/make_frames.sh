@@ -18,7 +18,7 @@ frame-player-check: 0 FAIL, 0 warn, 1 ok" ] ||
 
 "$repo/tools/make-frames" "$out/pattern"
 passes_check "$out/pattern"
-"$rig" --player "$player" --frames "$out/pattern" --out "$out/board" \
+board --player "$player" --frames "$out/pattern" --out "$out/board" \
   --quiet 'down 512 300' 'wait-count drawn 100' up 'settle 500' 'snap last' \
   'expect-count bad-size 0' 'expect-count read-failed 0'
 

@@ -4,7 +4,7 @@
 source "$(dirname "$0")/common.sh"
 need_ffmpeg
 
-"$rig" --player "$player" --frames "$frames" --out "$out" --quiet \
+board --player "$player" --frames "$frames" --out "$out" --quiet \
   --record screen.gif --record-fps 20 \
   'expect-open /dev/input/event0' 'snap before' 'down 512 300' \
   'wait-count drawn 40' up 'settle 500' 'snap after'

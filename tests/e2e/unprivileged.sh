@@ -16,7 +16,7 @@ as_user=()
 if [ "$(id -u)" -eq 0 ]; then
   as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
 fi
-"${as_user[@]}" "$work/board-rig" --player "$work/frame-player" --quiet \
+"${as_user[@]}" "$repo/tests/steps/rig.py" --rig "$work/board-rig" --player "$work/frame-player" --quiet \
   --frames "$work/frames" --out "$work/out" \
   'expect-open /dev/input/event0' 'down 512 300' 'wait-count drawn 10' \
   up 'settle 500' 'expect-frame last-drawn' || status=$?

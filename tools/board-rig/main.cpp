@@ -1,5 +1,6 @@
-// board-rig: runs the frame player on an emulated board and drives it
-// with a touch script. See tools/board-rig/README.md.
+// board-rig: runs the frame player on an emulated board and does what the
+// step interpreter (tests/steps/rig.py) asks, one command a line on its
+// standard input. See tools/board-rig/README.md.
 #include "rig.h"
 
 #include <cerrno>
@@ -8,15 +9,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "byte_formats.h"
 
 namespace {
 
 const char usage_text[] =
-    "usage: board-rig [OPTION...] [STEP...]\n"
+    "usage: board-rig [OPTION...]   (run by tests/steps/rig.py)\n"
     "  --player PATH          frame-player binary (default: the one built\n"
     "                         beside this rig)\n"
     "  --emulator 'CMD ARGS'  run the player as CMD ARGS PLAYER\n"
@@ -27,18 +30,11 @@ const char usage_text[] =
     "  --no-touch-device      no /dev/input/event0\n"
     "  --out DIR              pictures, recording and player.log (default:\n"
     "                         board-out)\n"
-    "  --script FILE          steps, one a line ('-': standard input)\n"
     "  --record NAME          record the screen into DIR/NAME (.gif, .mp4)\n"
     "  --record-fps N         samples a second (default 25)\n"
-    "  --timeout SECONDS      longest wait of an expect step (default 30)\n"
-    "  --quiet                no console copy of the player's lines\n"
-    "Steps: down X Y, move X Y, up, close-touch, open-touch, wait MS,\n"
-    "settle MS, snap NAME, expect-line TEXT, expect-next-line TEXT,\n"
-    "wait-count PREFIX [+]N, expect-count PREFIX N, expect-frame\n"
-    "N|blank|last-drawn, expect-drawing N|last-drawn, expect-open PATH,\n"
-    "note-fds, expect-fds-unchanged, note-rss, expect-rss-within KB, kill\n"
-    "[SIGNAL], expect-exit STATUS|SIGNAL, expect-running. Exit: 0 passed,\n"
-    "1 a step failed, 2 setup error, 77 no namespaces here.\n";
+    "Commands: down X Y, move X Y, up, destroy, create, screen [FILE], snap\n"
+    "NAME, kill SIGNAL, note TEXT. Exit: 0 done, 1 the recording failed,\n"
+    "2 setup error, 77 no namespaces here.\n";
 
 [[noreturn]] void usage(const std::string &problem) {
   std::fprintf(stderr, "board-rig: %s\n%s", problem.c_str(), usage_text);
@@ -97,44 +93,20 @@ RigOptions parse_options(int argc, char **argv) {
       options.touch = false;
     else if (option == "--out")
       options.out_dir = value();
-    else if (option == "--script")
-      options.script_file = value();
     else if (option == "--record")
       options.record_name = value();
     else if (option == "--record-fps")
       options.record_fps = positive(option, value());
-    else if (option == "--timeout")
-      options.timeout_seconds = positive(option, value());
-    else if (option == "--quiet")
-      options.quiet = true;
     else if (option == "--help")
       usage("runs the frame player on an emulated board");
-    else if (option.rfind("--", 0) == 0)
-      usage("unknown option " + option);
     else
-      options.steps.push_back(option);
+      usage("unknown option " + option);
   }
   if (options.input_event_size != 16 && options.input_event_size != 24)
     usage("--input-event-size is 16 or 24");
   if (!options.record_name.empty() && !options.screen)
     usage("--record needs a screen");
   return options;
-}
-
-std::vector<std::string> script_lines(const RigOptions &options) {
-  std::vector<std::string> lines;
-  if (!options.script_file.empty()) {
-    std::ifstream file;
-    if (options.script_file != "-")
-      file.open(options.script_file);
-    std::istream &in = options.script_file == "-" ? std::cin : file;
-    if (!in)
-      usage("cannot read " + options.script_file);
-    for (std::string line; std::getline(in, line);)
-      lines.push_back(line);
-  }
-  lines.insert(lines.end(), options.steps.begin(), options.steps.end());
-  return lines;
 }
 
 // Opened before the board's mounts, so later writes go to the right place
@@ -175,35 +147,139 @@ std::vector<std::string> player_command(const RigOptions &options) {
   return command;
 }
 
+struct Rig {
+  RigOptions options;
+  Board board;
+  int out_fd = -1;
+  Player player;
+};
+
+std::string failed(const std::string &what) {
+  return "no " + what + ": " + std::strerror(errno);
+}
+
+// down X Y, move X Y, up: one report in one write, as a driver delivers
+// a report at once.
+std::string touch(Rig &rig, const std::string &verb, std::istream &args) {
+  if (rig.board.touch_fd == -1)
+    return "no there is no touch device";
+  int x = 0, y = 0;
+  if (verb != "up" && !(args >> x >> y))
+    return "no " + verb + " needs X Y";
+  const byte_formats::InputRecord syn{EV_SYN, SYN_REPORT, 0};
+  const byte_formats::InputRecord key{EV_KEY, BTN_TOUCH, verb == "down"};
+  const byte_formats::InputRecord at_x{EV_ABS, ABS_X, x},
+      at_y{EV_ABS, ABS_Y, y};
+  const auto size = static_cast<std::size_t>(rig.options.input_event_size);
+  const auto bytes =
+      verb == "up" ? byte_formats::input_records(size, {key, syn})
+      : verb == "move"
+          ? byte_formats::input_records(size, {at_x, at_y, syn})
+          : byte_formats::input_records(size, {at_x, at_y, key, syn});
+  if (write(rig.board.touch_fd, bytes.data(), bytes.size()) !=
+      static_cast<ssize_t>(bytes.size()))
+    return failed("write");
+  return "ok";
+}
+
+// The screen's layers; with FILE, its raw words kept there as well.
+std::string screen(Rig &rig, const std::string &file) {
+  Screen screen;
+  if (rig.board.screen_fd == -1 || !read_screen(rig.board.screen_fd, screen))
+    return "no there is no screen to read";
+  if (!file.empty()) {
+    const int fd = openat(rig.out_fd, file.c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const auto bytes = screen.size() * sizeof screen[0];
+    const bool written = fd != -1 && write(fd, screen.data(), bytes) ==
+                                         static_cast<ssize_t>(bytes);
+    if (fd != -1)
+      close(fd);
+    if (!written)
+      return failed(file);
+  }
+  return "ok " + screen_layers(screen);
+}
+
+std::string snap(Rig &rig, const std::string &name) {
+  Screen screen;
+  if (rig.board.screen_fd == -1 || !read_screen(rig.board.screen_fd, screen))
+    return "no there is no screen to read";
+  return save_png(screen, rig.out_fd, name) ? "ok"
+                                            : "no could not save the picture";
+}
+
+std::string kill_player(Rig &rig, const std::string &name) {
+  for (int number = 1; number < NSIG; ++number) {
+    const char *abbrev = sigabbrev_np(number);
+    if (abbrev != nullptr && name == abbrev)
+      return signal_player(rig.player, number)
+                 ? "ok"
+                 : "no the player has already ended";
+  }
+  return "no unknown signal '" + name + "'";
+}
+
+// One command of the interpreter's: its answer, "ok ..." or "no REASON".
+std::string answer(Rig &rig, const std::string &line) {
+  std::istringstream args(line);
+  std::string verb, rest;
+  args >> verb;
+  std::getline(args >> std::ws, rest);
+  if (verb == "down" || verb == "move" || verb == "up") {
+    std::istringstream numbers(rest);
+    return touch(rig, verb, numbers);
+  }
+  if (verb == "destroy") {
+    if (rig.board.touch_fd == -1)
+      return "no there is no touch device";
+    return remove_touchscreen(rig.board) ? "ok" : failed("remove");
+  }
+  if (verb == "create") {
+    if (rig.board.touch_fd != -1)
+      return "no the touch device is there already";
+    return make_touchscreen(rig.board) ? "ok" : failed("make");
+  }
+  if (verb == "screen")
+    return screen(rig, rest);
+  if (verb == "snap")
+    return snap(rig, rest);
+  if (verb == "kill")
+    return kill_player(rig, rest);
+  if (verb == "note") {
+    note(rig.player, rest);
+    return "ok";
+  }
+  return "no unknown command '" + verb + "'";
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
   std::signal(SIGPIPE, SIG_IGN); // a dead ffmpeg is reported, not fatal
   Rig rig;
   rig.options = parse_options(argc, argv);
-  const auto lines = script_lines(rig.options);
-  if (!check_script(lines))
-    return exit_setup_failed;
   const auto command = player_command(rig.options);
   rig.out_fd = open_out_dir(rig.options.out_dir);
   const int board = enter_board(rig.options, rig.board);
   if (board != 0)
     return board;
 
-  rig.player.echo = !rig.options.quiet;
   rig.player.log = open_log(rig.out_fd);
   if (!start_player(command, rig.player)) {
     finish_player(rig.player);
     return exit_setup_failed;
   }
   Recorder recorder;
-  bool passed =
-      rig.options.record_name.empty() ||
-      start_recording(recorder, rig.board.screen_fd, rig.out_fd,
-                      rig.options.record_name, rig.options.record_fps);
-  passed = passed && run_script(rig, lines);
+  if (!rig.options.record_name.empty() &&
+      !start_recording(recorder, rig.board.screen_fd, rig.out_fd,
+                       rig.options.record_name, rig.options.record_fps)) {
+    finish_player(rig.player);
+    return 1;
+  }
+  tell(rig.player, "ready " + std::to_string(rig.player.pid));
+  for (std::string line; std::getline(std::cin, line);)
+    tell(rig.player, answer(rig, line));
   finish_player(rig.player);
-  passed = finish_recording(recorder) && passed;
-  std::fflush(stdout);
-  return passed ? exit_steps_passed : exit_step_failed;
+  return finish_recording(recorder) ? 0 : 1;
 }

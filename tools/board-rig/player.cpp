@@ -1,5 +1,5 @@
-// The player process: started with its output on pipes, every line kept
-// with the time the rig received it, and its end reported.
+// The player process: started with its output on pipes, every line logged
+// with the time the rig received it and passed on, and its end reported.
 #include "rig.h"
 
 #include <cerrno>
@@ -15,23 +15,31 @@
 
 namespace {
 
-void print_line(Player &player, double seconds, const char *stream,
-                const std::string &text) {
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%9.3f %s ", seconds, stream);
-  if (player.log != nullptr) {
-    std::fprintf(player.log, "%s%s\n", stamp, text.c_str());
-    std::fflush(player.log);
-  }
-  if (player.echo)
-    std::printf("%s%s\n", stamp, text.c_str());
+void log_line(Player &player, double seconds, const char *stream,
+              const std::string &text) {
+  if (player.log == nullptr)
+    return;
+  std::fprintf(player.log, "%9.3f %s %s\n", seconds, stream, text.c_str());
+  std::fflush(player.log);
+}
+
+void tell_locked(const std::string &text) {
+  std::printf("%s\n", text.c_str());
+  std::fflush(stdout);
 }
 
 void add_line(Player &player, bool error_stream, const std::string &text) {
   const double seconds = seconds_since_start(player);
+  const char *stream = error_stream ? "err" : "out";
   std::lock_guard<std::mutex> lock(player.mutex);
-  player.lines.push_back({seconds, error_stream, text});
-  print_line(player, seconds, error_stream ? "err" : "out", text);
+  log_line(player, seconds, stream, text);
+  tell_locked(stream + (" " + text));
+}
+
+// The end goes to the interpreter once every line has gone before it.
+void tell_end_if_done(Player &player) {
+  if (player.ended && player.open_streams == 0)
+    tell_locked("end " + describe_end(player.wait_status));
 }
 
 // Splits one output stream into lines until the player closes it.
@@ -55,6 +63,7 @@ void capture(Player &player, int fd, bool error_stream) {
   close(fd);
   std::lock_guard<std::mutex> lock(player.mutex);
   --player.open_streams;
+  tell_end_if_done(player);
 }
 
 // Waits without reaping first, so that the pid cannot be reused while the
@@ -65,14 +74,12 @@ void reap(Player &player) {
     return waitid(P_PID, static_cast<id_t>(player.pid), &info,
                   WEXITED | WNOWAIT);
   });
-  int status = 0;
-  {
-    std::lock_guard<std::mutex> lock(player.mutex);
-    waitpid(player.pid, &status, 0);
-    player.ended = true;
-    player.wait_status = status;
-  }
-  note(player, "player " + describe_end(status));
+  std::lock_guard<std::mutex> lock(player.mutex);
+  waitpid(player.pid, &player.wait_status, 0);
+  player.ended = true;
+  log_line(player, seconds_since_start(player), "rig",
+           "player " + describe_end(player.wait_status));
+  tell_end_if_done(player);
 }
 
 // In the child: the player must not outlive the rig, or it would spin on a
@@ -122,7 +129,12 @@ double seconds_since_start(const Player &player) {
 void note(Player &player, const std::string &text) {
   const double seconds = seconds_since_start(player);
   std::lock_guard<std::mutex> lock(player.mutex);
-  print_line(player, seconds, "rig", text);
+  log_line(player, seconds, "rig", text);
+}
+
+void tell(Player &player, const std::string &text) {
+  std::lock_guard<std::mutex> lock(player.mutex);
+  tell_locked(text);
 }
 
 std::string describe_end(int wait_status) {
@@ -172,7 +184,7 @@ bool signal_player(Player &player, int signal) {
 void finish_player(Player &player) {
   if (player.pid == -1)
     return;
-  note(player, "end of script");
+  note(player, "end of the steps");
   signal_player(player, SIGKILL); // a player still running is stopped here
   for (auto &thread : player.threads)
     thread.join();

@@ -23,8 +23,8 @@ std::string layer_name(int content) {
   if (content == frame_pattern::blank)
     return "blank";
   if (content == frame_pattern::unknown)
-    return "not a test frame";
-  return "frame " + std::to_string(content);
+    return "unknown";
+  return std::to_string(content);
 }
 
 // Starts ffmpeg reading raw screens from a pipe, with `dir_fd` as its
@@ -119,13 +119,10 @@ bool read_screen(int screen_fd, Screen &screen) {
          static_cast<ssize_t>(screen_bytes);
 }
 
-std::string describe_screen(const Screen &screen) {
+std::string screen_layers(const Screen &screen) {
   const auto layers = frame_pattern::read_layers(screen.data());
-  if (layers.top_rows == frame_pattern::screen_height ||
-      layers.below == frame_pattern::unknown)
-    return layer_name(layers.top);
-  return layer_name(layers.top) + " drawn over " + layer_name(layers.below) +
-         " down to row " + std::to_string(layers.top_rows);
+  return layer_name(layers.top) + " " + std::to_string(layers.top_rows) + " " +
+         layer_name(layers.below);
 }
 
 bool save_png(const Screen &screen, int dir_fd, const std::string &name) {
