@@ -51,8 +51,7 @@ class Board:
     """The booted board, seen through its serial shell and QMP."""
 
     def __init__(self, arch, frame_gen, workdir):
-        self.scenario = boot_test.Scenario(arch, os.devnull, frame_gen,
-                                           workdir)
+        self.scenario = boot_test.Scenario(arch, frame_gen, workdir)
         self.guest = None
 
     def boot(self):
@@ -97,12 +96,12 @@ class Board:
         """Holds a touch for `frames` frames after the first two (so that
         the start of playback is not counted); the counters at both ends."""
         drawn = self.sample(0, boot_test.TIMEOUT).frames
-        self.scenario.step_down("512 300")
+        self.scenario.step_down(512, 300)
         timeout = 60 + 3 * frames * seconds_per_frame
         first = self.sample(drawn + 2, timeout)
         last = self.sample(first.frames + frames, timeout)
-        self.scenario.step_up("")
-        self.scenario.step_settle("1000")
+        self.scenario.step_up()
+        self.scenario.step_settle(1000)
         return first, last
 
     def read_seconds(self, pause):

@@ -1,7 +1,7 @@
 """What the QEMU guests' tests share (vm-test.py, board/boot-test.py): a
-QEMU run with its QMP socket, console and touch channel, the screen as
-`frame-gen identify` names it, and the player's lines matched as
-tests/README.md's touch scripts name them."""
+QEMU run with its QMP socket, console and touch channel, and the screen as
+`frame-gen identify` names it. The player's lines by name, and what the
+touch scripts mean, are the step interpreter's (tests/steps)."""
 
 import argparse
 import json
@@ -14,11 +14,10 @@ import time
 
 sys.dont_write_bytecode = True  # no bytecode cache in the source tree
 REPO = os.path.realpath(os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path.insert(0, os.path.join(REPO, "lib", "player-lines"))
-import player_lines  # noqa: E402
+sys.path.insert(0, os.path.join(REPO, "tests", "steps"))
+from steps import FRAMES, CheckFailed, check, kind, player_lines  # noqa
 
 SKIP = 77
-FRAMES = player_lines.constant("main.h", "last_frame_number") + 1
 
 # The board-like machine for each architecture: its QEMU, core and screen,
 # its serial console, the kernel parameters that keep event0 free for the
@@ -40,15 +39,6 @@ MACHINES["arm64"] = dict(
     MACHINES["armhf"], qemu="qemu-system-aarch64",
     args=["cortex-a53" if a == "cortex-a15" else a
           for a in MACHINES["armhf"]["args"]])
-
-
-class CheckFailed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise CheckFailed(message)
 
 
 def connect(path, deadline):
@@ -81,67 +71,10 @@ def find_line(lines, start, matches):
     return None
 
 
-# ---- the player's lines, as touch scripts name them
-
-def take_text(rest, word=False):
-    """A "quoted" text and what follows it; or else the first word and the
-    rest (`word`), or the whole rest."""
-    if rest.startswith('"'):
-        close = rest.index('"', 1)
-        return rest[1:close], rest[close + 1:].strip()
-    if word:
-        first, _, after = rest.partition(" ")
-        return first, after.strip()
-    return rest.strip(), ""
-
-
-def named_line(rest, stripped=False):
-    """A LINE argument: "TEXT", or a line name with its values."""
-    text = take_text(rest)[0] if rest.startswith('"') else (
-        player_lines.line(*rest.split()))
-    return text.rstrip() if stripped else text
-
-
-def take_kind(rest, stripped=False):
-    """A KIND argument as a test of a line, and what follows it: "PREFIX"
-    (every line that starts with it), or a line name."""
-    text, after = take_text(rest, word=True)
-    if rest.startswith('"'):
-        return (lambda line: line.startswith(text)), after
-    return kind(text, stripped), after
-
-
-def kind(name, stripped=False):
-    """A test of a line: is it a line NAME, whatever its values?"""
-    pattern = player_lines.pattern(name, stripped)
-    return lambda line: pattern.fullmatch(
-        line.rstrip() if stripped else line) is not None
-
-
 def count(lines, wanted):
     """How many of `lines` are `wanted`, a text or a test of a line."""
     matches = wanted if callable(wanted) else (lambda l: l == wanted)
     return sum(1 for line in lines if matches(line))
-
-
-def last_drawn(lines, stripped=False):
-    """The frame on the screen after `lines` of one run of the player: the
-    number of the last pass that drew. Passes take the numbers 1, 2, ...
-    81, 0, 1, ... and begin with a size line, open-failed, or read-failed
-    when the headers cannot be read (no size line before it); a pass
-    draws when it has a drawn line."""
-    size, drawn = kind("size", stripped), kind("drawn", stripped)
-    opened = player_lines.line("open-failed")
-    read, refused = player_lines.line("read-failed"), player_lines.line("bad-size")
-    passes, shown, sized = 0, None, False
-    for line in lines:
-        if size(line) or line == opened or (line == read and not sized):
-            passes, sized = passes + 1, size(line)
-        elif sized and drawn(line):
-            shown, sized = passes, False
-        elif line in (read, refused):
-            sized = False
-    return "blank" if shown is None else str(shown % FRAMES)
 
 
 # ---- the guest

@@ -19,7 +19,7 @@ sys.dont_write_bytecode = True  # no bytecode cache in the source tree
 sys.path.insert(0, os.path.dirname(os.path.realpath(__file__)))
 import check_scenarios  # noqa: E402
 import guest as vm  # noqa: E402
-from guest import check, count, kind, last_drawn  # noqa: E402
+from guest import check, count, kind  # noqa: E402
 from player_lines import constant, line, screen_position  # noqa: E402
 
 # A whole frame: the screen's size, three bytes a pixel.

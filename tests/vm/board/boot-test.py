@@ -10,8 +10,9 @@ usage: boot-test.py ARCH SCENARIO[+SCENARIO...] --frame-gen PATH
             boot step names the same board (its disk is swapped if need be)
 Exits 0 when every step holds, 1 on a failed step, 77 when QEMU is missing.
 
-A scenario is a touch script (tests/README.md, "Touch scripts"); the
-steps that only booted boards have are in tests/vm/README.md.
+A scenario is a touch script (tests/README.md, "Touch scripts"), run by
+the step interpreter (tests/steps) with this board as its backend; every
+scenario is read before anything boots.
 """
 
 import difflib
@@ -30,7 +31,8 @@ HERE = os.path.dirname(os.path.realpath(__file__))
 sys.dont_write_bytecode = True  # no bytecode cache in the source tree
 sys.path.insert(0, os.path.join(HERE, ".."))
 import guest as vm  # noqa: E402
-from guest import check, CheckFailed, take_text  # noqa: E402
+from guest import check, CheckFailed  # noqa: E402
+import steps  # noqa: E402  (guest.py put it on the path)
 
 REPO = vm.REPO
 TIMEOUT = 60
@@ -140,7 +142,6 @@ class Guest(vm.Guest):
         # The serial port waits for its reader: copy it out as it comes.
         threading.Thread(target=self.copy_console, daemon=True).start()
         self.touch_channel = vm.connect(sockets["touch"], deadline)
-        self.log_at = 0
         self.commands = 0
         self.killed_at = None
 
@@ -222,12 +223,6 @@ class Guest(vm.Guest):
             return None if any(c["name"] == device_id for c in children) else True
         self.wait_for(gone, "device %s is still there" % device_id)
 
-    def current_run(self):
-        """Log lines since the player last started."""
-        lines = self.lines()
-        starts = [i for i, l in enumerate(lines) if self.init["started"] in l]
-        return lines[starts[-1] + 1:] if starts else lines
-
     # ---- the serial shell
 
     def shell(self, command, timeout=TIMEOUT):
@@ -270,8 +265,27 @@ class Guest(vm.Guest):
         return True if done.returncode == 0 else None
 
 
-class Scenario:
-    def __init__(self, arch, paths, frame_gen, workdir):
+def read_scenario(name, lines):
+    """A scenario's steps; it must boot first."""
+    read = steps.parse(name, lines, steps.BOOT)
+    if read and read[0].name != "boot":
+        raise steps.ScriptError("%s: the first step must be boot"
+                                % read[0].where)
+    return read
+
+
+def read_scenario_file(path):
+    with open(path, encoding="utf-8") as f:
+        return read_scenario(os.path.basename(path), f.read().split("\n"))
+
+
+class Scenario(steps.Steps):
+    """The booted boards as a backend of the step interpreter."""
+
+    board, timeout, poll = steps.BOOT, TIMEOUT, 0.05
+
+    def __init__(self, arch, frame_gen, workdir):
+        super().__init__()
         self.arch = arch
         self.frame_gen = frame_gen
         self.workdir = workdir
@@ -279,31 +293,58 @@ class Scenario:
         self.boots, self.earlier = 1, 0.0  # boots so far, and their time
         self.installs = []  # the output of each install-board run
         self.snapshots = {}
-        self.steps = []  # (file, line number, step, its words)
-        for path in paths:
-            with open(path, encoding="utf-8") as f:
-                for number, line in enumerate(f, 1):
-                    line = line.strip()
-                    if line and not line.startswith("#"):
-                        word, _, rest = line.partition(" ")
-                        self.steps.append((os.path.basename(path), number,
-                                           word, rest.strip()))
-        self.first_step = False
 
-    def run(self):
-        file = None
-        for name, number, word, rest in self.steps:
-            where = "%s:%d" % (name, number)
-            self.first_step, file = name != file, name
-            step = getattr(self, "step_" + word.replace("-", "_"), None)
-            check(step is not None, "%s: unknown step %s" % (where, word))
-            check(word == "boot" or not self.first_step,
-                  "%s: the first step must be boot" % where)
-            try:
-                step(rest)
-            except (CheckFailed, LookupError, ValueError) as failure:
-                raise CheckFailed("%s: %s %s: %s"
-                                  % (where, word, rest, failure))
+    def new_guest(self):
+        self.guest = Guest(self.arch, *self.boot_args, boot=self.boots)
+        self.fresh_lines()
+        self.guest.wait_for_shell()
+
+    # ---- the primitives of steps.Steps
+
+    def lines(self):
+        return self.guest.lines()
+
+    def run_start(self, lines):
+        """Where the log's lines since the player last started begin."""
+        started = self.guest.init["started"]
+        starts = [i for i, line in enumerate(lines) if started in line]
+        return starts[-1] + 1 if starts else 0
+
+    def touch(self, command):
+        self.guest.touch(command)
+
+    def layers(self):
+        """The screen as frame-gen identify names it in QEMU's dump."""
+        path = self.guest.screen("screen")
+        shown = subprocess.run([self.frame_gen, "identify", path],
+                               capture_output=True, text=True).stdout.strip()
+        return shown, steps.HEIGHT, shown
+
+    def picture(self, name):
+        path = self.guest.screen(name)
+        self.guest.qmp_call("screendump", format="png",
+                            filename=path[:-len(".ppm")] + ".png")
+
+    def failure_screen(self):
+        if self.guest and self.guest.qemu.poll() is None:
+            self.guest.screen("failure-screen")
+
+    def open_files(self):
+        status, output = self.guest.shell("ls -l /proc/%s/fd"
+                                          % self.guest.init["pid"])
+        return [line.split(" -> ", 1)[1] for line in output.split("\n")
+                if " -> " in line]
+
+    def signal(self, name):
+        self.guest.killed_at = time.monotonic()
+        self.step_shell("kill -%s %s" % (name, self.guest.init["pid"]))
+
+    def running(self):
+        status, output = self.guest.shell(self.guest.init["running"])
+        return None if status == 0 else "is not running: " + output
+
+    def done(self):
+        return self.guest.qemu.poll() is not None
 
     # ---- booting and the disk
 
@@ -317,9 +358,7 @@ class Scenario:
             init = DISK_BOARDS[self.arch]
         if words and (words[0] in DISKS or words[0] == "none"):
             disk = words.pop(0)
-        # The journal keeps lines without their trailing blanks.
-        self.stripped = init.startswith("systemd")
-        if (self.guest and self.first_step
+        if (self.guest and self.step.first
                 and (init, words) == (self.boot_args[0], self.boot_args[4])):
             self.go_on(disk)
             return
@@ -330,21 +369,20 @@ class Scenario:
             self.earlier += self.guest.elapsed
             self.boots += 1
         self.boot_args = (init, self.workdir, self.frame_gen, disk, words)
-        self.guest = Guest(self.arch, *self.boot_args, boot=self.boots)
-        self.guest.wait_for_shell()
+        self.new_guest()
 
     def go_on(self, disk):
         """A later scenario on the board as the last one left it, with
         the disk it names plugged in instead."""
         if disk != self.boot_args[3]:
             if self.boot_args[3] != "none":
-                self.step_pull("")
+                self.step_pull()
                 self.guest.shell("while [ -e /dev/sda ]; do sleep 0.2; done")
             if disk != "none":
                 self.step_plug(disk)
         self.boot_args = self.boot_args[:3] + (disk,) + self.boot_args[4:]
 
-    def step_reboot(self, rest):
+    def step_reboot(self):
         """The board's own reboot; QEMU (-no-reboot) ends when the board
         has shut down, and the next QEMU boots the same root disk."""
         guest = self.guest
@@ -355,7 +393,7 @@ class Scenario:
             check(False, "the board did not shut down")
         self.power_on_again()
 
-    def step_switch_off(self, rest):
+    def step_switch_off(self):
         """The power pulled: QEMU ends at once, whatever the board had not
         written yet is lost, and the next QEMU boots the same root disk."""
         self.power_on_again()
@@ -364,31 +402,17 @@ class Scenario:
         self.guest.close()
         self.earlier += self.guest.elapsed
         self.boots += 1
-        self.guest = Guest(self.arch, *self.boot_args, boot=self.boots)
-        self.guest.wait_for_shell()
+        self.new_guest()
 
     def step_plug(self, rest):
         self.guest.qmp_call("device_add", driver="usb-storage",
                             drive=rest or "frames", id="udisk")
 
-    def step_pull(self, rest):
+    def step_pull(self):
         self.guest.qmp_call("device_del", id="udisk")
         self.guest.device_gone("udisk")
 
-    # ---- the touchscreen
-
-    def step_down(self, rest):
-        x, y = (int(n) for n in rest.split())
-        self.guest.touch("down %d %d" % (x, y))
-
-    def step_up(self, rest):
-        self.guest.touch("up")
-
-    def step_close_touch(self, rest):  # unplugged: its node goes
-        self.guest.touch("destroy")
-
-    def step_open_touch(self, rest):  # plugged in again: mdev makes its node
-        self.guest.touch("create")
+    # ---- the input devices
 
     def step_add_input(self, rest):  # keyboard, powerkey or touch
         self.guest.touch("add " + rest)
@@ -396,69 +420,11 @@ class Scenario:
     def step_remove_input(self, rest):  # the last one added of that kind
         self.guest.touch("remove " + rest)
 
-    # ---- time
-
-    def step_wait(self, rest):
-        time.sleep(int(rest) / 1000)
-
-    def step_settle(self, rest):
-        self.guest.settle(int(rest) / 1000)
-
-    # ---- the log
-
-    def expect_log(self, matches, what):
-        index = self.guest.wait_line(matches, self.guest.log_at, what=what)
-        self.guest.log_at = index + 1
-        return index
-
-    def step_expect_line(self, rest):
-        text = vm.named_line(rest, self.stripped)
-        self.expect_log(lambda l: (l.rstrip() if self.stripped else l) == text,
-                        "no log line %r" % text)
-
-    def step_expect_log(self, rest):
-        text, _ = take_text(rest)
-        self.expect_log(lambda l: text in l, "no log line with %r" % text)
-
-    def step_expect_absent(self, rest):
-        text, _ = take_text(rest)
-        found = [l for l in self.guest.lines() if text in l]
-        check(not found, "log has %r" % found[:3])
-
-    def count(self, matches):
-        return vm.count(self.guest.lines(), matches)
-
-    def step_wait_count(self, rest):
-        matches, number = vm.take_kind(rest, self.stripped)
-        wanted = int(number)
-        if number.startswith("+"):
-            wanted += self.count(matches)
-        self.guest.wait_for(lambda: True if self.count(matches) >= wanted
-                            else None, "fewer than %d lines (%d)"
-                            % (wanted, self.count(matches)))
-
-    def step_expect_count(self, rest):
-        matches, number = vm.take_kind(rest, self.stripped)
-        found = self.count(matches)
-        check(found == int(number), "%d lines, not %s" % (found, number))
-
     # ---- the screen
 
-    def step_snap(self, rest):
-        path = self.guest.screen(rest)
-        self.guest.qmp_call("screendump", format="png",
-                            filename=path[:-len(".ppm")] + ".png")
-
-    def step_expect_frame(self, rest):
-        guest = self.guest
-        guest.expect_screen((lambda: vm.last_drawn(guest.current_run(),
-                                                    self.stripped))
-                            if rest == "last-drawn" else rest, "expect-frame")
-
-    def step_expect_same(self, rest):
+    def step_expect_same(self, name, duration):
         """Every screen dump, 0.1 s apart for MS, is exactly snapshot NAME:
         a blinking cursor cannot hide between two dumps."""
-        name, duration = take_text(rest, word=True)
         with open(os.path.join(self.workdir, name + ".ppm"), "rb") as f:
             wanted = f.read()
         until = time.monotonic() + int(duration or 0) / 1000
@@ -498,15 +464,13 @@ class Scenario:
         status = self.install_board(rest)
         check(status == 0, "tools/install-board exited with %d" % status)
 
-    def step_install_fails(self, rest):
-        text, options = take_text(rest, word=True)
+    def step_install_fails(self, text, options):
         status = self.install_board(options)
         last = self.installs[-1][-1] if self.installs[-1] else ""
         check(status == 1 and text in last,
               "status %d, last line %r" % (status, last))
 
-    def step_expect_installed(self, rest):
-        text, _ = take_text(rest)
+    def step_expect_installed(self, text):
         check(self.installs and any(text in l for l in self.installs[-1]),
               "the last install did not print %r" % text)
 
@@ -608,26 +572,18 @@ class Scenario:
         status, output = self.guest.shell(rest)
         check(status == 0, "status %d: %s" % (status, output))
 
-    def step_expect_output(self, rest):
-        text, command = take_text(rest, word=True)
+    def step_expect_output(self, text, command):
         status, output = self.guest.shell(command)
         check(output == text, "printed %r (status %d)" % (output, status))
 
-    def step_expect_open(self, rest):
-        command = "ls -l /proc/%s/fd | grep -q %s" % (
-            self.guest.init["pid"], shlex.quote(rest))
-        self.guest.wait_for(lambda: True if self.guest.shell(command)[0] == 0
-                            else None, "the player does not hold " + rest)
-
-    def step_expect_at_most(self, rest):
-        limit, command = take_text(rest, word=True)
+    def step_expect_at_most(self, limit, command):
         status, output = self.guest.shell(command)
         check(status == 0 and re.fullmatch(r"[0-9.]+", output) is not None,
               "printed %r (status %d)" % (output, status))
         print("%s: %s" % (command, output))
         check(float(output) <= float(limit), "%s, more than %s" % (output, limit))
 
-    def step_expect_disk_unchanged(self, rest):
+    def step_expect_disk_unchanged(self):
         """Compares the whole image, then checks the FAT32 partition that
         the MBR's first entry names."""
         copy, original = self.guest.disk_image("frames")
@@ -649,22 +605,11 @@ class Scenario:
               "fsck.fat -n: %s" % report)
         print("disk unchanged (cmp); fsck.fat -n: %s" % report[-1])
 
-    def step_expect_running(self, rest):
-        status, output = self.guest.shell(self.guest.init["running"])
-        check(status == 0, "not running: " + output)
-
-    def step_kill(self, rest):
-        signal = rest or "KILL"
-        self.guest.log_at = len(self.guest.lines())
-        self.guest.killed_at = time.monotonic()
-        self.step_shell("kill -%s %s" % (signal, self.guest.init["pid"]))
-
-    def step_expect_restart(self, rest):
+    def step_expect_restart(self, least, most):
         guest = self.guest
         check(guest.killed_at is not None, "no kill before")
-        least, most = (float(n) for n in rest.split())
-        index = self.expect_log(lambda l: guest.init["started"] in l,
-                                "no new start logged")
+        index = self.expect(lambda l: guest.init["started"] in l,
+                            "no new start logged")
         took = guest.line_times[index] - guest.killed_at
         check(least <= took <= most, "started again %.1f s after the kill"
               % took)
@@ -673,14 +618,19 @@ class Scenario:
 
 def main():
     args = vm.arguments(BOARDS)
+    try:
+        script = [step for name in args.scenario.split("+")
+                  for step in read_scenario_file(os.path.join(
+                      HERE, "scenarios", name + ".boot"))]
+    except (steps.ScriptError, OSError) as error:
+        print("boot %s %s: %s" % (args.scenario, args.arch, error))
+        return 1
     if vm.qemu_missing(args.arch):
         return vm.SKIP
     workdir = vm.fresh_run_dir("boot-%s-%s" % (args.scenario, args.arch))
-    scenario = Scenario(args.arch, [
-        os.path.join(HERE, "scenarios", name + ".boot")
-        for name in args.scenario.split("+")], args.frame_gen, workdir)
+    scenario = Scenario(args.arch, args.frame_gen, workdir)
     try:
-        scenario.run()
+        scenario.run(script)
         summary, ok = "passed", True
     except CheckFailed as failure:
         summary, ok = "FAILED: %s" % failure, False
