@@ -23,8 +23,7 @@ import steps  # noqa: E402
 from steps import check  # noqa: E402
 
 # board-rig's own options: those that take a value, and the others.
-RIG_VALUES = ("--player", "--emulator", "--input-event-size", "--frames",
-              "--out", "--record", "--record-fps")
+RIG_VALUES = ("--input-event-size", "--frames", "--record", "--record-fps")
 RIG_FLAGS = ("--no-screen", "--no-touch-device")
 
 
@@ -223,10 +222,11 @@ class Rig(steps.Steps):
 
 def arguments(args):
     """The rig's command line, the interpreter's options and the steps."""
-    here = os.path.dirname(os.path.realpath(__file__))
-    options = {"--rig": os.path.join(here, "..", "..", "build", "default",
-                                     "tools", "board-rig", "board-rig"),
-               "--script": None, "--timeout": "30"}
+    rig_dir = os.path.join(steps.REPO, "build", "default", "tools",
+                           "board-rig")
+    options = {"--rig": os.path.join(rig_dir, "board-rig"), "--script": None,
+               "--timeout": "30", "--player": None, "--emulator": "",
+               "--out": "board-out"}
     rig, flags, lines = [], set(), []
     args = list(args)
     while args:
@@ -239,17 +239,26 @@ def arguments(args):
             rig.append(arg)
         elif arg in ("--quiet", "--figures"):
             flags.add(arg)
-        elif arg.startswith("--"):
-            raise steps.ScriptError(__doc__.split("\n\n")[1] + "\n" + arg
-                                    + "?")
         else:
+            check(not arg.startswith("--"), __doc__.split("\n\n")[1])
             lines.append(arg)
-    return [options["--rig"]] + rig, options, flags, lines
+    return options, rig, flags, lines
+
+
+def rig_command(options, rig):
+    """board-rig's command line. The player is the one beside the rig by
+    default, its path resolved before the board's mounts hide it."""
+    player = os.path.realpath(options["--player"] or os.path.join(
+        os.path.dirname(options["--rig"]), "..", "..", "frame-player"))
+    check(os.path.isfile(player), "no player at " + player)
+    os.makedirs(options["--out"], exist_ok=True)
+    return ([options["--rig"], "--out", options["--out"]] + rig + ["--"]
+            + options["--emulator"].split() + [player])
 
 
 def main(args):
     try:
-        command, options, flags, lines = arguments(args)
+        options, rig_args, flags, lines = arguments(args)
         script = []
         if options["--script"] == "-":
             script = steps.parse("-", sys.stdin.read().split("\n"), steps.RIG)
@@ -257,7 +266,9 @@ def main(args):
             script = steps.parse_file(options["--script"], steps.RIG)
         script += steps.parse("step", lines, steps.RIG)
         timeout = float(options["--timeout"])
-    except (steps.ScriptError, ValueError, OSError) as error:
+        command = rig_command(options, rig_args)
+    except (steps.ScriptError, steps.CheckFailed, ValueError,
+            OSError) as error:
         print("rig.py: %s" % error, file=sys.stderr)
         return 2
     rig = Rig(command, timeout, "--quiet" in flags)

@@ -3,6 +3,7 @@
 // standard input. See tools/board-rig/README.md.
 #include "rig.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -11,45 +12,20 @@
 #include <fcntl.h>
 #include <iostream>
 #include <sstream>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "byte_formats.h"
 
 namespace {
 
-const char usage_text[] =
-    "usage: board-rig [OPTION...]   (run by tests/steps/rig.py)\n"
-    "  --player PATH          frame-player binary (default: the one built\n"
-    "                         beside this rig)\n"
-    "  --emulator 'CMD ARGS'  run the player as CMD ARGS PLAYER\n"
-    "  --input-event-size N   touch record size of the player's ABI (16 on\n"
-    "                         32-bit ARM; default: this machine's)\n"
-    "  --frames DIR           mounted as /mnt/udisk/4/3 (default: empty)\n"
-    "  --no-screen            no /dev/fb0\n"
-    "  --no-touch-device      no /dev/input/event0\n"
-    "  --out DIR              pictures, recording and player.log (default:\n"
-    "                         board-out)\n"
-    "  --record NAME          record the screen into DIR/NAME (.gif, .mp4)\n"
-    "  --record-fps N         samples a second (default 25)\n"
-    "Commands: down X Y, move X Y, up, destroy, create, screen [FILE], snap\n"
-    "NAME, kill SIGNAL, note TEXT. Exit: 0 done, 1 the recording failed,\n"
-    "2 setup error, 77 no namespaces here.\n";
-
+// Run by tests/steps/rig.py, whose usage and README say more.
 [[noreturn]] void usage(const std::string &problem) {
-  std::fprintf(stderr, "board-rig: %s\n%s", problem.c_str(), usage_text);
+  std::fprintf(stderr,
+               "board-rig: %s\nusage: board-rig [--input-event-size N] "
+               "[--frames DIR] [--no-screen] [--no-touch-device] [--out DIR] "
+               "[--record NAME] [--record-fps N] -- PLAYER-COMMAND...\n",
+               problem.c_str());
   std::exit(exit_setup_failed);
-}
-
-std::vector<std::string> split_words(const std::string &text) {
-  std::vector<std::string> words;
-  std::size_t at = 0;
-  while ((at = text.find_first_not_of(' ', at)) != std::string::npos) {
-    const auto end = text.find(' ', at);
-    words.push_back(text.substr(at, end - at));
-    at = end;
-  }
-  return words;
 }
 
 int positive(const std::string &option, const char *value) {
@@ -60,30 +36,17 @@ int positive(const std::string &option, const char *value) {
   return static_cast<int>(number);
 }
 
-std::string built_player() {
-  char self[PATH_MAX] = {};
-  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-    return "frame-player";
-  std::string path = self;
-  path.erase(path.rfind('/'));
-  return path + "/../../frame-player";
-}
-
 RigOptions parse_options(int argc, char **argv) {
   RigOptions options;
-  options.player = built_player();
-  for (int i = 1; i < argc; ++i) {
+  int i = 1;
+  for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     const std::string option = argv[i];
     auto value = [&]() -> const char * {
       if (i + 1 >= argc)
         usage(option + " needs a value");
       return argv[++i];
     };
-    if (option == "--player")
-      options.player = value();
-    else if (option == "--emulator")
-      options.emulator = split_words(value());
-    else if (option == "--input-event-size")
+    if (option == "--input-event-size")
       options.input_event_size = positive(option, value());
     else if (option == "--frames")
       options.frames_dir = value();
@@ -97,11 +60,12 @@ RigOptions parse_options(int argc, char **argv) {
       options.record_name = value();
     else if (option == "--record-fps")
       options.record_fps = positive(option, value());
-    else if (option == "--help")
-      usage("runs the frame player on an emulated board");
     else
       usage("unknown option " + option);
   }
+  options.command.assign(argv + std::min(i + 1, argc), argv + argc);
+  if (options.command.empty())
+    usage("no player command after --");
   if (options.input_event_size != 16 && options.input_event_size != 24)
     usage("--input-event-size is 16 or 24");
   if (!options.record_name.empty() && !options.screen)
@@ -112,11 +76,6 @@ RigOptions parse_options(int argc, char **argv) {
 // Opened before the board's mounts, so later writes go to the right place
 // even if the path lies under /dev or /mnt.
 int open_out_dir(const std::string &dir) {
-  for (std::size_t end = 1; end != std::string::npos;) {
-    end = dir.find('/', end + 1);
-    if (mkdir(dir.substr(0, end).c_str(), 0755) == -1 && errno != EEXIST)
-      break;
-  }
   const int fd = open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (fd == -1) {
     std::fprintf(stderr, "board-rig: --out %s: %s\n", dir.c_str(),
@@ -133,18 +92,6 @@ FILE *open_log(int dir_fd) {
   if (log == nullptr)
     std::perror("board-rig: player.log");
   return log;
-}
-
-std::vector<std::string> player_command(const RigOptions &options) {
-  char resolved[PATH_MAX];
-  if (realpath(options.player.c_str(), resolved) == nullptr) {
-    std::fprintf(stderr, "board-rig: --player %s: %s\n", options.player.c_str(),
-                 std::strerror(errno));
-    std::exit(exit_setup_failed);
-  }
-  std::vector<std::string> command = options.emulator;
-  command.push_back(resolved);
-  return command;
 }
 
 struct Rig {
@@ -259,14 +206,13 @@ int main(int argc, char **argv) {
   std::signal(SIGPIPE, SIG_IGN); // a dead ffmpeg is reported, not fatal
   Rig rig;
   rig.options = parse_options(argc, argv);
-  const auto command = player_command(rig.options);
   rig.out_fd = open_out_dir(rig.options.out_dir);
   const int board = enter_board(rig.options, rig.board);
   if (board != 0)
     return board;
 
   rig.player.log = open_log(rig.out_fd);
-  if (!start_player(command, rig.player)) {
+  if (!start_player(rig.options.command, rig.player)) {
     finish_player(rig.player);
     return exit_setup_failed;
   }

@@ -21,9 +21,8 @@ constexpr int exit_setup_failed = 2;
 constexpr int exit_no_namespaces = 77; // CTest's SKIP_RETURN_CODE
 
 struct RigOptions {
-  std::vector<std::string> emulator; // words run before the player, if any
-  std::string player;
-  std::string frames_dir; // empty: an empty frames directory
+  std::vector<std::string> command; // the player, after its emulator if any
+  std::string frames_dir;           // empty: an empty frames directory
   std::string out_dir = "board-out";
   std::string record_name; // in out_dir; empty: no recording
   int record_fps = 25;
