@@ -1,7 +1,6 @@
 #!/usr/bin/python3
-"""The emulated board: runs a touch script (tests/README.md) on
-tools/board-rig, which builds the board, runs the unmodified player and
-does what it is told on its standard input (tools/board-rig/README.md).
+"""Runs a touch script on the emulated board, tools/board-rig, which does
+what it is told on its standard input (tools/board-rig/README.md).
 
 usage: rig.py [--rig PATH] [--script FILE|-] [--timeout SECONDS] [--quiet]
               [--figures] [BOARD-RIG OPTION...] [STEP...]
@@ -28,10 +27,7 @@ RIG_FLAGS = ("--no-screen", "--no-touch-device")
 
 
 class Rig(steps.Steps):
-    """board-rig as a board: it answers each command "ok ..." or "no
-    REASON" and sends "ready PID", the player's lines as "out TEXT" or
-    "err TEXT", and "end HOW" once the player has ended and all its lines
-    are in."""
+    """board-rig as a board, through its commands and what it sends."""
 
     board = steps.RIG
 
@@ -206,18 +202,17 @@ class Rig(steps.Steps):
 
     def print_figures(self):
         """What the run did, from the lines as read here."""
-        print("ran %.0f s: %d frames drawn, %d touches (%d position lines)"
-              % (time.monotonic() - self.started,
-                 self.count(steps.kind("drawn")), self.passed["down"],
-                 self.count(steps.kind("position"))))
-        print("paused screens checked: %d passed expect-frame"
-              % self.passed["expect-frame"])
+        print("ran %.0f s: %d frames drawn, %d touches (%d position lines); "
+              "%d expect-frame steps passed" % (
+                  time.monotonic() - self.started,
+                  self.count(steps.kind("drawn")), self.passed["down"],
+                  self.count(steps.kind("position")),
+                  self.passed["expect-frame"]))
         for name, values in self.figures.items():
             if values:
                 print("%s: %d at the first reading, %d at the last, %d to %d"
-                      " (%d readings)" % (name, values[0], values[-1],
-                                          min(values), max(values),
-                                          len(values)))
+                      % (name, values[0], values[-1], min(values),
+                         max(values)))
 
 
 def arguments(args):

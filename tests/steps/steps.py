@@ -1,9 +1,6 @@
-"""The touch-script language of every board, read and run here once: the
-step table, the script reader, the steps that every board has, and what
-the player's lines and `last-drawn` mean. A board is a subclass of Steps
-that gives the primitives below and its own steps: the emulated board
-(rig.py) and the booted boards (tests/vm/board/boot-test.py).
-tests/README.md describes the language."""
+"""The touch-script language of every board (tests/README.md), read and
+run here once. A board is a subclass of Steps that gives its primitives
+and own steps: rig.py, and tests/vm/board/boot-test.py's Scenario."""
 
 import collections
 import os
@@ -20,6 +17,7 @@ FRAMES = player_lines.constant("main.h", "last_frame_number") + 1
 HEIGHT = player_lines.constant("show_bmp.h", "lcd_height")
 RIG, BOOT = "emulated", "booted"
 EVERY = (RIG, BOOT)
+FIRST = {BOOT: "boot"}  # the step a board's scripts begin with, if any
 
 # The language: each step's arguments (a form of FORMS) and its boards.
 STEPS = {
@@ -28,8 +26,8 @@ STEPS = {
     "up": ("", EVERY),
     "close-touch": ("", EVERY),
     "open-touch": ("", EVERY),
-    "wait": ("MS", EVERY),
-    "settle": ("MS", EVERY),
+    "wait": ("N", EVERY),  # milliseconds
+    "settle": ("N", EVERY),
     "snap": ("TEXT", EVERY),
     "expect-line": ("LINE", EVERY),
     "expect-next-line": ("LINE", EVERY),
@@ -153,55 +151,32 @@ def signal_name(name):
     return name
 
 
-def needs(condition, form):
+def needs(condition, form, arguments):
     if not condition:
         raise ValueError("needs " + form)
-
-
-def text_argument(rest):
-    needs(rest, "a text")
-    return take_text(rest)[:1]
-
-
-def two_texts(rest):
-    first, after = take_text(rest, word=True)
-    needs(after, "two texts")
-    return first, after
-
-
-def recap(rest):
-    needs(rest and all("=" in word for word in rest.split()), "NAME=N words")
-    return (rest,)
-
-
-def one_word(rest):
-    needs(len(rest.split()) == 1, "one word")
-    return (rest,)
-
-
-def nothing(rest):
-    needs(not rest, "no arguments")
-    return ()
+    return arguments
 
 
 FORMS = {
-    "": nothing,
+    "": lambda rest: needs(not rest, "no arguments", ()),
     "X Y": lambda rest: numbers(rest, 2),
-    "MS": lambda rest: numbers(rest, 1),
     "N": lambda rest: numbers(rest, 1),
     "MIN MAX": lambda rest: numbers(rest, 2, float),
     "LINE": line_argument,
     "KIND N": kind_argument,
     "FRAME": frame_argument,
-    "TEXT": text_argument,
-    "TEXT TEXT": two_texts,
+    "TEXT": lambda rest: needs(rest, "a text", take_text(rest)[:1]),
+    "TEXT TEXT": lambda rest: needs(take_text(rest, True)[1], "two texts",
+                                    take_text(rest, True)),
     "TEXT [WORD...]": lambda rest: take_text(rest, word=True),
-    "WORD": one_word,
+    "WORD": lambda rest: needs(len(rest.split()) == 1, "one word", (rest,)),
     "[WORD...]": lambda rest: (rest,),
     "[SIGNAL]": lambda rest: (signal_name(rest or "KILL"),),
     "STATUS|SIGNAL": lambda rest: (rest if rest.isdigit()
                                    else signal_name(rest),),
-    "NAME=N...": recap,
+    "NAME=N...": lambda rest: needs(
+        rest and all("=" in word for word in rest.split()), "NAME=N words",
+        (rest,)),
 }
 
 Step = collections.namedtuple("Step", "where name text arguments first")
@@ -220,6 +195,9 @@ def parse(name, lines, board):
         if word not in STEPS:
             raise ScriptError("%s: unknown step %s" % (where, word))
         form, boards = STEPS[word]
+        if not steps and FIRST.get(board, word) != word:
+            raise ScriptError("%s: the first step must be %s"
+                              % (where, FIRST[board]))
         if board not in boards:
             raise ScriptError("%s: %s is a step of the %s board only"
                               % (where, word, boards[0]))
@@ -245,10 +223,8 @@ OPENED, READ, REFUSED = (player_lines.line(name) for name in (
 
 class Passes:
     """The passes of the frame loop in one run of the player's lines, as
-    `last-drawn` counts them: pass n shows frame n mod 82, and begins with
-    a size line, open-failed, or read-failed when the headers cannot be
-    read (no size line before it); a pass draws when it has a drawn line.
-    Fed as lines come, since a long run holds too many to read again."""
+    `last-drawn` counts them (tests/README.md); fed as lines come, since a
+    long run holds too many to read again."""
 
     def __init__(self, start=0):
         self.start = self.upto = start
@@ -280,25 +256,21 @@ def last_drawn(lines):
 
 def describe(layers):
     """What a screen's layers (top, its rows, below) show."""
-    name = {"unknown": "not a test frame", "blank": "blank"}
-    top, rows, below = (name.get(layer, "frame %s" % layer)
-                        if isinstance(layer, str) else layer
-                        for layer in layers)
-    if rows == HEIGHT or layers[2] == "unknown":
+    top, below = ({"unknown": "not a test frame", "blank": "blank"}.get(
+        layer, "frame " + layer) for layer in layers[::2])
+    if layers[1] == HEIGHT or layers[2] == "unknown":
         return top
-    return "%s drawn over %s down to row %d" % (top, below, rows)
+    return "%s drawn over %s down to row %d" % (top, below, layers[1])
 
 
 # ---- the steps every board has
 
 class Steps:
-    """Runs steps on a board. A board gives: lines() (the player's lines
-    so far, as the board keeps them), run_start(lines) (where the player's
-    last start begins), touch(COMMAND) (down X Y, up, destroy, create),
-    layers() (the screen as top, its rows, below: a frame number, "blank"
-    or "unknown"), picture(NAME), open_files(), signal(NAME), running()
-    (None, or how the player ended) and done() (nothing can change any
-    more), and sets `timeout` and `poll` in seconds."""
+    """Runs steps on a board, which gives lines() (the player's so far),
+    run_start(lines) (where its last start begins), touch(COMMAND),
+    layers() (top frame, its rows, below), picture(NAME), open_files(),
+    signal(NAME), running() (None, or how it ended) and done() (nothing
+    can change any more)."""
 
     timeout, poll = 30, 0.01
 

@@ -12,6 +12,7 @@ import unittest
 HERE = os.path.dirname(os.path.realpath(__file__))
 sys.dont_write_bytecode = True
 sys.path.insert(0, HERE)
+import rig  # noqa: E402
 import steps  # noqa: E402
 
 spec = importlib.util.spec_from_file_location(
@@ -22,13 +23,13 @@ spec.loader.exec_module(boot_test)
 
 BAD = {  # script, board: the error
     ("up\n\n# a comment\nfly 1 2\n", steps.RIG): "bad:4: unknown step fly",
-    ("down 1\n", steps.BOOT): "bad:1: down 1: needs 2 number(s)",
+    ("boot\ndown 1\n", steps.BOOT): "bad:2: down 1: needs 2 number(s)",
     ("up now\n", steps.RIG): "bad:1: up now: needs no arguments",
     ("expect-line frobnicate 3\n", steps.RIG):
         "bad:1: expect-line frobnicate 3: no player's line named "
         "'frobnicate'",
-    ("expect-line position 1\n", steps.BOOT):
-        "bad:1: expect-line position 1: position takes 2 values, not 1",
+    ("boot\nexpect-line position 1\n", steps.BOOT):
+        "bad:2: expect-line position 1: position takes 2 values, not 1",
     ("wait-count drawn\n", steps.RIG):
         "bad:1: wait-count drawn: needs a count N or +N, not ''",
     ("expect-frame 82\n", steps.RIG):
@@ -51,7 +52,7 @@ class Reading(unittest.TestCase):
 
     def test_a_scenario_begins_with_boot(self):
         with self.assertRaises(steps.ScriptError) as caught:
-            boot_test.read_scenario("a.boot", ["# no boot", "up"])
+            steps.parse("a.boot", ["# no boot", "up"], steps.BOOT)
         self.assertEqual(str(caught.exception),
                          "a.boot:2: the first step must be boot")
 
@@ -71,17 +72,10 @@ class Reading(unittest.TestCase):
             self.assertGreater(len(paths), 5)
             for path in paths:
                 with self.subTest(path=path):
-                    read = (boot_test.read_scenario_file if board == steps.BOOT
-                            else lambda p: steps.parse_file(p, steps.RIG))
-                    self.assertTrue(read(path))
+                    self.assertTrue(steps.parse_file(path, board))
 
     def test_every_step_is_run_by_its_boards(self):
-        boards = {steps.BOOT: boot_test.Scenario}
-        spec = importlib.util.spec_from_file_location(
-            "rig", os.path.join(HERE, "rig.py"))
-        rig = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(rig)
-        boards[steps.RIG] = rig.Rig
+        boards = {steps.BOOT: boot_test.Scenario, steps.RIG: rig.Rig}
         for name, (_, on) in steps.STEPS.items():
             for board in on:
                 method = "step_" + name.replace("-", "_")

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "byte_formats.h"
+#include "byte_io.h"
 
 namespace {
 
@@ -129,31 +130,26 @@ std::string touch(Rig &rig, const std::string &verb, std::istream &args) {
   return "ok";
 }
 
-// The screen's layers; with FILE, its raw words kept there as well.
-std::string screen(Rig &rig, const std::string &file) {
+// "screen [FILE]": the screen's layers, and with FILE its raw words kept
+// there; "snap NAME": NAME.png.
+std::string screen(Rig &rig, const std::string &verb, const std::string &name) {
   Screen screen;
   if (rig.board.screen_fd == -1 || !read_screen(rig.board.screen_fd, screen))
     return "no there is no screen to read";
-  if (!file.empty()) {
-    const int fd = openat(rig.out_fd, file.c_str(),
+  if (verb == "snap")
+    return save_png(screen, rig.out_fd, name) ? "ok" : "no could not save it";
+  if (!name.empty()) {
+    const int fd = openat(rig.out_fd, name.c_str(),
                           O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const auto bytes = screen.size() * sizeof screen[0];
-    const bool written = fd != -1 && write(fd, screen.data(), bytes) ==
-                                         static_cast<ssize_t>(bytes);
+    const bool written =
+        fd != -1 &&
+        byte_io::write_all(fd, screen.data(), screen.size() * sizeof screen[0]);
     if (fd != -1)
       close(fd);
     if (!written)
-      return failed(file);
+      return failed(name);
   }
   return "ok " + screen_layers(screen);
-}
-
-std::string snap(Rig &rig, const std::string &name) {
-  Screen screen;
-  if (rig.board.screen_fd == -1 || !read_screen(rig.board.screen_fd, screen))
-    return "no there is no screen to read";
-  return save_png(screen, rig.out_fd, name) ? "ok"
-                                            : "no could not save the picture";
 }
 
 std::string kill_player(Rig &rig, const std::string &name) {
@@ -187,10 +183,8 @@ std::string answer(Rig &rig, const std::string &line) {
       return "no the touch device is there already";
     return make_touchscreen(rig.board) ? "ok" : failed("make");
   }
-  if (verb == "screen")
-    return screen(rig, rest);
-  if (verb == "snap")
-    return snap(rig, rest);
+  if (verb == "screen" || verb == "snap")
+    return screen(rig, verb, rest);
   if (verb == "kill")
     return kill_player(rig, rest);
   if (verb == "note") {

@@ -265,20 +265,6 @@ class Guest(vm.Guest):
         return True if done.returncode == 0 else None
 
 
-def read_scenario(name, lines):
-    """A scenario's steps; it must boot first."""
-    read = steps.parse(name, lines, steps.BOOT)
-    if read and read[0].name != "boot":
-        raise steps.ScriptError("%s: the first step must be boot"
-                                % read[0].where)
-    return read
-
-
-def read_scenario_file(path):
-    with open(path, encoding="utf-8") as f:
-        return read_scenario(os.path.basename(path), f.read().split("\n"))
-
-
 class Scenario(steps.Steps):
     """The booted boards as a backend of the step interpreter."""
 
@@ -620,8 +606,8 @@ def main():
     args = vm.arguments(BOARDS)
     try:
         script = [step for name in args.scenario.split("+")
-                  for step in read_scenario_file(os.path.join(
-                      HERE, "scenarios", name + ".boot"))]
+                  for step in steps.parse_file(os.path.join(
+                      HERE, "scenarios", name + ".boot"), steps.BOOT)]
     except (steps.ScriptError, OSError) as error:
         print("boot %s %s: %s" % (args.scenario, args.arch, error))
         return 1
