@@ -31,9 +31,10 @@ class Rig(steps.Steps):
 
     board = steps.RIG
 
-    def __init__(self, command, timeout, quiet):
+    def __init__(self, command, timeout, quiet, log):
         super().__init__()
         self.timeout, self.quiet = timeout, quiet
+        self.log, self.logging = log, threading.Lock()
         self.texts, self.streams = [], []  # the player's lines
         self.pid = self.end = None
         self.answers = queue.Queue()
@@ -42,7 +43,8 @@ class Rig(steps.Steps):
             command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
             encoding="utf-8", errors="replace", bufsize=1)
         self.ready = threading.Event()
-        threading.Thread(target=self.read, daemon=True).start()
+        self.reader = threading.Thread(target=self.read, daemon=True)
+        self.reader.start()
         self.ready.wait()
         self.noted = {}  # the last note-fds and note-rss
         self.figures = {"descriptors": [], "resident set (kB)": []}
@@ -53,14 +55,13 @@ class Rig(steps.Steps):
             if word in ("out", "err"):
                 self.texts.append(rest)
                 self.streams.append(word)
-                if not self.quiet:
-                    print("%9.3f %s %s" % (time.monotonic() - self.started,
-                                           word, rest), flush=True)
+                self.log_line(word, rest)
             elif word == "ready":
                 self.pid = int(rest)
                 self.ready.set()
             elif word == "end":
                 self.end = rest
+                self.log_line("rig", "player " + rest)
             else:
                 self.answers.put((word, rest))
         self.ready.set()
@@ -73,9 +74,20 @@ class Rig(steps.Steps):
         check(word == "ok", rest)
         return rest
 
+    def log_line(self, stream, text):
+        """player.log: every line, time-stamped, and the interpreter's."""
+        line = "%9.3f %s %s" % (time.monotonic() - self.started, stream, text)
+        with self.logging:
+            self.log.write(line + "\n")
+            self.log.flush()
+        if not self.quiet:
+            print(line, flush=True)
+
     def finish(self):
         """Ends the rig, which kills a player still running: its status."""
+        self.log_line("rig", "end of the steps")
         self.process.stdin.close()
+        self.reader.join()
         return self.process.wait()
 
     # ---- the primitives of steps.Steps
@@ -116,9 +128,7 @@ class Rig(steps.Steps):
         return self.end is not None
 
     def note(self, text):
-        self.command("note " + text)
-        if not self.quiet:
-            print("          rig " + text, flush=True)
+        self.log_line("rig", text)
 
     def note_step(self, step):
         self.note("step %s: %s" % (step.where, step.text))
@@ -266,7 +276,9 @@ def main(args):
             OSError) as error:
         print("rig.py: %s" % error, file=sys.stderr)
         return 2
-    rig = Rig(command, timeout, "--quiet" in flags)
+    log = open(os.path.join(options["--out"], "player.log"), "w",
+               encoding="utf-8")
+    rig = Rig(command, timeout, "--quiet" in flags, log)
     if rig.pid is None:
         return rig.finish()  # set-up failed, or no namespaces (77)
     ok = True

@@ -86,15 +86,6 @@ int open_out_dir(const std::string &dir) {
   return fd;
 }
 
-FILE *open_log(int dir_fd) {
-  const int fd = openat(dir_fd, "player.log",
-                        O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  FILE *log = fd == -1 ? nullptr : fdopen(fd, "w");
-  if (log == nullptr)
-    std::perror("board-rig: player.log");
-  return log;
-}
-
 struct Rig {
   RigOptions options;
   Board board;
@@ -187,10 +178,6 @@ std::string answer(Rig &rig, const std::string &line) {
     return screen(rig, verb, rest);
   if (verb == "kill")
     return kill_player(rig, rest);
-  if (verb == "note") {
-    note(rig.player, rest);
-    return "ok";
-  }
   return "no unknown command '" + verb + "'";
 }
 
@@ -205,7 +192,6 @@ int main(int argc, char **argv) {
   if (board != 0)
     return board;
 
-  rig.player.log = open_log(rig.out_fd);
   if (!start_player(rig.options.command, rig.player)) {
     finish_player(rig.player);
     return exit_setup_failed;

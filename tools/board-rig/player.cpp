@@ -1,5 +1,5 @@
-// The player process: started with its output on pipes, every line logged
-// with the time the rig received it and passed on, and its end reported.
+// The player process: started with its output on pipes, every line passed
+// on to the interpreter as it comes, and its end reported.
 #include "rig.h"
 
 #include <cerrno>
@@ -15,25 +15,14 @@
 
 namespace {
 
-void log_line(Player &player, double seconds, const char *stream,
-              const std::string &text) {
-  if (player.log == nullptr)
-    return;
-  std::fprintf(player.log, "%9.3f %s %s\n", seconds, stream, text.c_str());
-  std::fflush(player.log);
-}
-
 void tell_locked(const std::string &text) {
   std::printf("%s\n", text.c_str());
   std::fflush(stdout);
 }
 
 void add_line(Player &player, bool error_stream, const std::string &text) {
-  const double seconds = seconds_since_start(player);
-  const char *stream = error_stream ? "err" : "out";
   std::lock_guard<std::mutex> lock(player.mutex);
-  log_line(player, seconds, stream, text);
-  tell_locked(stream + (" " + text));
+  tell_locked((error_stream ? "err " : "out ") + text);
 }
 
 // The end goes to the interpreter once every line has gone before it.
@@ -77,8 +66,6 @@ void reap(Player &player) {
   std::lock_guard<std::mutex> lock(player.mutex);
   waitpid(player.pid, &player.wait_status, 0);
   player.ended = true;
-  log_line(player, seconds_since_start(player), "rig",
-           "player " + describe_end(player.wait_status));
   tell_end_if_done(player);
 }
 
@@ -120,18 +107,6 @@ bool exec_succeeded(int status_fd, const std::string &program) {
 
 } // namespace
 
-double seconds_since_start(const Player &player) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                       player.start)
-      .count();
-}
-
-void note(Player &player, const std::string &text) {
-  const double seconds = seconds_since_start(player);
-  std::lock_guard<std::mutex> lock(player.mutex);
-  log_line(player, seconds, "rig", text);
-}
-
 void tell(Player &player, const std::string &text) {
   std::lock_guard<std::mutex> lock(player.mutex);
   tell_locked(text);
@@ -157,7 +132,6 @@ bool start_player(const std::vector<std::string> &command, Player &player) {
   }
   std::fflush(nullptr);
   const pid_t rig = getpid();
-  player.start = std::chrono::steady_clock::now();
   player.pid = fork();
   if (player.pid == -1) {
     std::perror("board-rig: fork");
@@ -184,7 +158,6 @@ bool signal_player(Player &player, int signal) {
 void finish_player(Player &player) {
   if (player.pid == -1)
     return;
-  note(player, "end of the steps");
   signal_player(player, SIGKILL); // a player still running is stopped here
   for (auto &thread : player.threads)
     thread.join();

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <linux/input.h>
@@ -50,30 +49,25 @@ bool make_touchscreen(Board &board);
 bool remove_touchscreen(Board &board);
 
 // player.cpp: the player process and everything it printed, each line
-// time-stamped in the log and passed on to the interpreter.
+// passed on to the interpreter.
 struct Player {
   pid_t pid = -1;
-  std::chrono::steady_clock::time_point start;
   std::mutex mutex; // guards the fields below and the rig's standard output
   int open_streams = 0;
   bool ended = false;
   int wait_status = 0;
-  FILE *log = nullptr; // every line, time-stamped
   std::vector<std::thread> threads;
 };
 
 // Starts `command` with captured output; false (having said why) if it
 // cannot be run. Must be called while the rig has no other thread.
 bool start_player(const std::vector<std::string> &command, Player &player);
-// A time-stamped line of the rig's own in the log.
-void note(Player &player, const std::string &text);
 // A line to the interpreter, whole among the player's.
 void tell(Player &player, const std::string &text);
 // Sends `signal` unless the player has ended; false if it had.
 bool signal_player(Player &player, int signal);
 // Kills the player if still running and collects all of its output.
 void finish_player(Player &player);
-double seconds_since_start(const Player &player);
 std::string describe_end(int wait_status);
 
 // screen.cpp: reading the screen, and ffmpeg for pictures and recordings.
