@@ -97,28 +97,33 @@ std::string failed(const std::string &what) {
   return "no " + what + ": " + std::strerror(errno);
 }
 
-// down X Y, move X Y, up: one report in one write, as a driver delivers
-// a report at once.
-std::string touch(Rig &rig, const std::string &verb, std::istream &args) {
-  if (rig.board.touch_fd == -1)
-    return "no there is no touch device";
-  int x = 0, y = 0;
-  if (verb != "up" && !(args >> x >> y))
-    return "no " + verb + " needs X Y";
-  const byte_formats::InputRecord syn{EV_SYN, SYN_REPORT, 0};
-  const byte_formats::InputRecord key{EV_KEY, BTN_TOUCH, verb == "down"};
-  const byte_formats::InputRecord at_x{EV_ABS, ABS_X, x},
-      at_y{EV_ABS, ABS_Y, y};
-  const auto size = static_cast<std::size_t>(rig.options.input_event_size);
-  const auto bytes =
-      verb == "up" ? byte_formats::input_records(size, {key, syn})
-      : verb == "move"
-          ? byte_formats::input_records(size, {at_x, at_y, syn})
-          : byte_formats::input_records(size, {at_x, at_y, key, syn});
+// Sends records in one write, as a driver delivers a report at once.
+std::string send(Rig &rig,
+                 std::initializer_list<byte_formats::InputRecord> records) {
+  const auto bytes = byte_formats::input_records(
+      static_cast<std::size_t>(rig.options.input_event_size), records);
   if (write(rig.board.touch_fd, bytes.data(), bytes.size()) !=
       static_cast<ssize_t>(bytes.size()))
     return failed("write");
   return "ok";
+}
+
+// down X Y, move X Y, up: a report of the position, with the touch key
+// pressed or released.
+std::string touch(Rig &rig, const std::string &verb, std::istream &args) {
+  if (rig.board.touch_fd == -1)
+    return "no there is no touch device";
+  const byte_formats::InputRecord syn{EV_SYN, SYN_REPORT, 0};
+  if (verb == "up")
+    return send(rig, {{EV_KEY, BTN_TOUCH, 0}, syn});
+  int x = 0, y = 0;
+  if (!(args >> x >> y))
+    return "no " + verb + " needs X Y";
+  const byte_formats::InputRecord at_x{EV_ABS, ABS_X, x},
+      at_y{EV_ABS, ABS_Y, y};
+  if (verb == "move")
+    return send(rig, {at_x, at_y, syn});
+  return send(rig, {at_x, at_y, {EV_KEY, BTN_TOUCH, 1}, syn});
 }
 
 // "screen [FILE]": the screen's layers, and with FILE its raw words kept
