@@ -77,6 +77,13 @@ INITS = {
         # "reboot" asks logind over D-Bus first, which a minimal root lacks.
         "reboot": "systemctl start --job-mode=replace-irreversibly "
                   "reboot.target",
+        # The getty on tty1 resets its terminal to text mode once boot's
+        # jobs are done (Type=idle), up to seconds after the player starts:
+        # that draws the console's text over a frame shown then. Waited
+        # for, so that a scenario's frames come after the board's start.
+        "settled": "for i in $(seq 100); do grep -qx agetty /proc/$("
+                   "systemctl show --property=MainPID --value getty@tty1"
+                   ")/comm 2>/dev/null && break; sleep 0.2; done",
     },
 }
 # The boards that keep their root on a disk: who logs in over SSH, how
@@ -255,7 +262,7 @@ class Guest(vm.Guest):
         self.wait_line(lambda l: self.init["shell_ready"] in l,
                        source=self.console_lines,
                        what="no shell on the serial port")
-        self.shell("true")
+        self.shell(self.init.get("settled", "true"))
         if self.ssh_port:
             self.wait_for(self.ssh_answers, "no SSH server answers")
 
