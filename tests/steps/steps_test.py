@@ -16,11 +16,11 @@ sys.path.insert(0, HERE)
 import rig  # noqa: E402
 import steps  # noqa: E402
 
-spec = importlib.util.spec_from_file_location(
+boot_module = importlib.util.spec_from_file_location(
     "boot_test", os.path.join(steps.REPO, "tests", "vm", "board",
                               "boot-test.py"))
-boot_test = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(boot_test)
+boot_test = importlib.util.module_from_spec(boot_module)
+boot_module.loader.exec_module(boot_test)
 
 # Bad scripts, one a row: the board, the line it fails at, how the error
 # ends, and the script with "; " between its lines.
